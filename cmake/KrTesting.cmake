@@ -1,0 +1,26 @@
+# Natively every test group is its own GoogleTest program. For Windows all groups are gathered into
+# one program (tests/wine) that runs under Wine, so every portable test also runs on the real target.
+#
+# kr_add_tests(name SOURCES ... [LIBS ...] [LABEL unit|integration] [NATIVE_ONLY])
+function(kr_add_tests name)
+    cmake_parse_arguments(A "NATIVE_ONLY" "LABEL" "SOURCES;LIBS" ${ARGN})
+    if(NOT A_LABEL)
+        set(A_LABEL unit)
+    endif()
+    if(WIN32)
+        if(NOT A_NATIVE_ONLY)
+            foreach(src ${A_SOURCES})
+                get_filename_component(abs ${src} ABSOLUTE)
+                set_property(GLOBAL APPEND PROPERTY KR_WIN_TEST_SOURCES ${abs})
+            endforeach()
+            set_property(GLOBAL APPEND PROPERTY KR_WIN_TEST_LIBS ${A_LIBS})
+        endif()
+        return()
+    endif()
+    add_executable(${name} ${A_SOURCES})
+    kr_target_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${A_LIBS} kr_test_main)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS ${A_LABEL}
+        ENVIRONMENT "KR_SOURCE_DIR=${CMAKE_SOURCE_DIR};KR_BINARY_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
