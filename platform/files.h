@@ -1,5 +1,6 @@
 #pragma once
-// Operating-system seam: files and directories.
+// Operating-system seam: files and directories. Names avoid the Win32 macros (DeleteFile,
+// CreateDirectory, RemoveDirectory) so that this header mixes with <windows.h>.
 //
 // Paths are given in the product's own form (backslashes, "Data\\"); the POSIX implementation maps
 // "\\" to "/" wherever it touches the file system. Times are FILETIME values: 100 ns units since
@@ -53,16 +54,17 @@ int64_t TellFile64(std::FILE* file);
 
 // Creates an empty file only when nothing of that name exists (CREATE_NEW); false otherwise.
 bool CreateNewFile(const std::string& path);
-bool DeleteFile(const std::string& path);
+// Never a directory.
+bool RemoveFile(const std::string& path);
 // Replaces `to` when it exists.
 bool RenameFile(const std::string& from, const std::string& to);
 
 // One level; true also when the directory already exists.
-bool CreateDirectory(const std::string& path);
+bool MakeDirectory(const std::string& path);
 // Every missing level of `path`; true when it exists as a directory afterwards.
-bool CreateDirectories(const std::string& path);
+bool MakeDirectories(const std::string& path);
 // Only an empty directory.
-bool RemoveDirectory(const std::string& path);
+bool RemoveEmptyDirectory(const std::string& path);
 
 // Local time (FILETIME of the wall clock) to UTC, with the bias the platform applies now.
 uint64_t LocalFileTimeToUtc(uint64_t localTime);
