@@ -117,7 +117,6 @@ build_minizip() {
   mkdir -p "$prefix/lib/cmake/minizip"
   cat >"$prefix/lib/cmake/minizip/minizipConfig.cmake" <<'EOF'
 include(CMakeFindDependencyMacro)
-set(ZLIB_USE_STATIC_LIBS ON)
 find_dependency(ZLIB)
 get_filename_component(_minizip_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 if(NOT TARGET minizip::minizip)

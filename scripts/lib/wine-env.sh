@@ -25,7 +25,8 @@ kr_wine_prepare() {
     wineserver -w
     touch "$stamp"
   fi
-  wineserver -p </dev/null >/dev/null 2>&1
+  # Exits non-zero when a server already runs; that is fine.
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   wine wineboot </dev/null >/dev/null 2>&1
 }
 
