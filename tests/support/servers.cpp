@@ -1,0 +1,218 @@
+#include "tests/support/servers.h"
+
+#include "tests/support/test_env.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <thread>
+
+extern char** environ;
+
+namespace kr::test {
+namespace {
+
+int ConnectLoopback(int port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    timeval timeout{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SendAll(int fd, const std::string& bytes)
+{
+    std::size_t sent = 0;
+    while (sent < bytes.size())
+    {
+        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+int Run(const std::string& command)
+{
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+DevServer::~DevServer()
+{
+    Stop();
+}
+
+bool DevServer::Start(const std::string& script, const std::vector<std::string>& args)
+{
+    if (m_pid > 0)
+        return false;
+    const std::string portFile = m_dir.Path() + "port";
+    std::vector<std::string> words = {"python3",
+                                      SourceDir() + "tools/devservers/" + script,
+                                      "--port-file",
+                                      portFile,
+                                      "--parent-pid",
+                                      std::to_string(::getpid()),
+                                      "--lifetime",
+                                      "300"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return false;
+    m_pid = pid;
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        std::string text = ReadWholeFile(portFile);
+        if (!text.empty())
+        {
+            m_port = std::atoi(text.c_str());
+            return m_port > 0;
+        }
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
+        {
+            m_pid = -1;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Stop();
+    return false;
+}
+
+void DevServer::Stop()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 200; ++i)
+    {
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
+        {
+            m_pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+}
+
+std::string DevServer::Url(const std::string& schemeAndHost) const
+{
+    return schemeAndHost + ":" + std::to_string(m_port);
+}
+
+std::string DevServer::Admin(const std::string& call, const std::string& json) const
+{
+    std::string answer;
+    int status = RawHttpRequest(m_port, "POST", "/_admin/" + call, json, &answer);
+    return status == 200 ? answer : std::string();
+}
+
+int RawHttpRequest(int port, const std::string& method, const std::string& path, const std::string& body,
+                   std::string* answer)
+{
+    int fd = ConnectLoopback(port);
+    if (fd < 0)
+        return 0;
+    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                          "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                          "\r\n\r\n" + body;
+    std::string reply;
+    if (SendAll(fd, request))
+    {
+        char buffer[16384];
+        ssize_t n;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    std::size_t split = reply.find("\r\n\r\n");
+    if (reply.compare(0, 9, "HTTP/1.1 ") != 0 || split == std::string::npos)
+        return 0;
+    if (answer)
+        *answer = reply.substr(split + 4);
+    return std::atoi(reply.c_str() + 9);
+}
+
+int UnusedLoopbackPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = 0;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool MakeTestPki(const std::string& dir, TestPki& pki)
+{
+    pki.caCert = dir + "ca.pem";
+    pki.serverCert = dir + "server.pem";
+    pki.serverKey = dir + "server.key";
+    pki.rogueCert = dir + "rogue.pem";
+    pki.rogueKey = dir + "rogue.key";
+    const std::string quiet = " >/dev/null 2>&1";
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    WriteWholeFile(dir + "server.ext", "subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n");
+    return Run("openssl req -x509" + ec + " -keyout '" + dir + "ca.key' -out '" + pki.caCert +
+               "' -days 2 -subj /CN=KrTestCA" + quiet) == 0 &&
+           Run("openssl req" + ec + " -keyout '" + pki.serverKey + "' -out '" + dir + "server.csr' -subj /CN=localhost" +
+               quiet) == 0 &&
+           Run("openssl x509 -req -in '" + dir + "server.csr' -CA '" + pki.caCert + "' -CAkey '" + dir +
+               "ca.key' -CAcreateserial -days 2 -extfile '" + dir + "server.ext' -out '" + pki.serverCert + "'" +
+               quiet) == 0 &&
+           Run("openssl req -x509" + ec + " -keyout '" + pki.rogueKey + "' -out '" + pki.rogueCert +
+               "' -days 2 -subj /CN=localhost -addext subjectAltName=DNS:localhost" + quiet) == 0;
+}
+
+} // namespace kr::test
