@@ -17,7 +17,7 @@ public:
     // Write mode when the mode text contains "w" or "a". Closes a handle that is still open.
     bool Open(const std::string& path, const char* mode);
     // Reads the whole file through the current interface into one memory block and switches to
-    // the shared memory interface. False when the file does not open or cannot be read whole.
+    // the shared memory interface until Close. False when the file does not open or cannot be read whole.
     bool LoadToMemory(const std::string& path);
     // io->Close's result, or 0 when nothing was open.
     int Close();
@@ -65,5 +65,6 @@ private:
     bool m_scramble = false;
     void* m_handle = nullptr;
     CKrIOInterface* m_io;
+    CKrIOInterface* m_ioBeforeLoad = nullptr;
     std::string m_fileName;
 };

@@ -66,6 +66,13 @@ bool MakeDirectories(const std::string& path);
 // Only an empty directory.
 bool RemoveEmptyDirectory(const std::string& path);
 
+// Older spellings. Inline on purpose: in a file that included <windows.h> first they take the
+// macro's name (DeleteFileA, ...) consistently at definition and call, so nothing clashes at link.
+inline bool DeleteFile(const std::string& path) { return RemoveFile(path); }
+inline bool CreateDirectory(const std::string& path) { return MakeDirectory(path); }
+inline bool CreateDirectories(const std::string& path) { return MakeDirectories(path); }
+inline bool RemoveDirectory(const std::string& path) { return RemoveEmptyDirectory(path); }
+
 // Local time (FILETIME of the wall clock) to UTC, with the bias the platform applies now.
 uint64_t LocalFileTimeToUtc(uint64_t localTime);
 

@@ -1,0 +1,491 @@
+// minizip first: its headers set the large-file macros before the C library is seen.
+#include <minizip/unzip.h>
+#include <minizip/zip.h>
+
+#include "install/zip_file.h"
+
+#include "install/path_utils.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace {
+
+// Large enough that extraction is bound by inflate, not by read/write calls.
+constexpr size_t kCopyBufferSize = 256 * 1024;
+constexpr size_t kStreamBufferSize = 256 * 1024;
+constexpr uint32_t kUnixDirectoryBit = 0x40000000u; // S_IFDIR in the high half of external_fa
+constexpr uLong kVersionMadeByDos = 0x0014;          // host 0 (DOS), zip 2.0
+
+// ---- minizip file functions over the OS seam (mapped paths, 64-bit offsets, big buffers) ----
+
+struct ZipStream
+{
+    std::FILE* file = nullptr;
+    std::unique_ptr<char[]> buffer;
+};
+
+voidpf ZCALLBACK StreamOpen(voidpf, const void* filename, int mode)
+{
+    if (!filename)
+        return nullptr;
+    const char* fileMode = nullptr;
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ)
+        fileMode = "rb";
+    else if (mode & ZLIB_FILEFUNC_MODE_EXISTING)
+        fileMode = "r+b";
+    else if (mode & ZLIB_FILEFUNC_MODE_CREATE)
+        fileMode = "wb";
+    if (!fileMode)
+        return nullptr;
+    std::FILE* file = kr::os::OpenFile(static_cast<const char*>(filename), fileMode);
+    if (!file)
+        return nullptr;
+    auto* stream = new ZipStream;
+    stream->file = file;
+    stream->buffer.reset(new char[kStreamBufferSize]);
+    std::setvbuf(file, stream->buffer.get(), _IOFBF, kStreamBufferSize);
+    return stream;
+}
+
+uLong ZCALLBACK StreamRead(voidpf, voidpf stream, void* buf, uLong size)
+{
+    return static_cast<uLong>(std::fread(buf, 1, size, static_cast<ZipStream*>(stream)->file));
+}
+
+uLong ZCALLBACK StreamWrite(voidpf, voidpf stream, const void* buf, uLong size)
+{
+    return static_cast<uLong>(std::fwrite(buf, 1, size, static_cast<ZipStream*>(stream)->file));
+}
+
+ZPOS64_T ZCALLBACK StreamTell(voidpf, voidpf stream)
+{
+    int64_t position = kr::os::TellFile64(static_cast<ZipStream*>(stream)->file);
+    return position < 0 ? static_cast<ZPOS64_T>(-1) : static_cast<ZPOS64_T>(position);
+}
+
+long ZCALLBACK StreamSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
+{
+    int whence = SEEK_SET;
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR)
+        whence = SEEK_CUR;
+    else if (origin == ZLIB_FILEFUNC_SEEK_END)
+        whence = SEEK_END;
+    else if (origin != ZLIB_FILEFUNC_SEEK_SET)
+        return -1;
+    return kr::os::SeekFile64(static_cast<ZipStream*>(stream)->file, static_cast<int64_t>(offset), whence) == 0 ? 0 : -1;
+}
+
+int ZCALLBACK StreamClose(voidpf, voidpf stream)
+{
+    auto* s = static_cast<ZipStream*>(stream);
+    int result = std::fclose(s->file);
+    delete s;
+    return result;
+}
+
+int ZCALLBACK StreamError(voidpf, voidpf stream)
+{
+    return std::ferror(static_cast<ZipStream*>(stream)->file);
+}
+
+zlib_filefunc64_def StreamFunctions()
+{
+    zlib_filefunc64_def def;
+    def.zopen64_file = StreamOpen;
+    def.zread_file = StreamRead;
+    def.zwrite_file = StreamWrite;
+    def.ztell64_file = StreamTell;
+    def.zseek64_file = StreamSeek;
+    def.zclose_file = StreamClose;
+    def.zerror_file = StreamError;
+    def.opaque = nullptr;
+    return def;
+}
+
+// ---- entry rules ----
+
+bool IsSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+bool IsDosHost(unsigned host)
+{
+    return host == 0 || host == 7 || host == 11 || host == 14;
+}
+
+// A component Windows would read as "." or ".." (it drops trailing dots and spaces).
+bool IsDotComponent(const std::string& component)
+{
+    if (component == ".")
+        return false;
+    size_t end = component.find_last_not_of(". ");
+    return end == std::string::npos;
+}
+
+// "a\\b/c/" -> "a\\b\\c": the product's form of a relative directory, as the cache key.
+std::string DirectoryKey(const std::string& relative)
+{
+    std::string key = NormalizePath(relative);
+    while (!key.empty() && key.back() == '\\')
+        key.pop_back();
+    return key;
+}
+
+class DirectoryMaker
+{
+public:
+    DirectoryMaker(const std::string& base, CKrZipFile::ExtractStats& stats) : m_base(base), m_stats(stats) {}
+
+    // Creates base + relative with every missing level; each directory is created once per
+    // extraction.
+    bool Ensure(const std::string& relative)
+    {
+        std::string key = DirectoryKey(relative);
+        if (key.empty() || m_done.count(key))
+            return true;
+        if (!kr::os::MakeDirectories(m_base + key))
+            return false;
+        m_done.insert(key);
+        ++m_stats.directoriesCreated;
+        return true;
+    }
+
+private:
+    std::string m_base;
+    CKrZipFile::ExtractStats& m_stats;
+    std::set<std::string> m_done;
+};
+
+struct EntryInfo
+{
+    std::string name;
+    unz_file_info64 info;
+};
+
+bool ReadEntryInfo(unzFile reader, std::vector<char>& nameBuffer, EntryInfo& entry)
+{
+    // The whole name (its length field is 16 bits): a cut name would write a different file.
+    if (unzGetCurrentFileInfo64(reader, &entry.info, nameBuffer.data(), static_cast<uLong>(nameBuffer.size() - 1),
+                                nullptr, 0, nullptr, 0) != UNZ_OK)
+        return false;
+    nameBuffer[std::min<size_t>(entry.info.size_filename, nameBuffer.size() - 1)] = 0;
+    entry.name.assign(nameBuffer.data());
+    return true;
+}
+
+} // namespace
+
+CKrZipFile::CKrZipFile() = default;
+
+CKrZipFile::~CKrZipFile()
+{
+    Close();
+}
+
+bool CKrZipFile::Open(const std::string& path)
+{
+    return Open(path, true, nullptr, false);
+}
+
+bool CKrZipFile::Open(const std::string& path, bool forReading, const char* password, bool appendIfExists)
+{
+    Close();
+    m_hasPassword = password != nullptr;
+    m_password = password ? password : "";
+    m_path = path;
+    zlib_filefunc64_def functions = StreamFunctions();
+    if (forReading)
+    {
+        unzFile reader = unzOpen2_64(path.c_str(), &functions);
+        if (!reader)
+            return false;
+        unz_global_info64 global;
+        if (unzGetGlobalInfo64(reader, &global) != UNZ_OK)
+        {
+            unzClose(reader);
+            return false;
+        }
+        m_reader = reader;
+        return true;
+    }
+    int mode = appendIfExists && FileExists(path) ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE;
+    m_writer = zipOpen2_64(path.c_str(), mode, nullptr, &functions);
+    return m_writer != nullptr;
+}
+
+int CKrZipFile::Close()
+{
+    if (m_reader)
+        unzClose(static_cast<unzFile>(m_reader));
+    if (m_writer)
+        zipClose(static_cast<zipFile>(m_writer), nullptr);
+    m_reader = nullptr;
+    m_writer = nullptr;
+    return 1;
+}
+
+bool CKrZipFile::IsSafeEntryName(const std::string& name)
+{
+    if (name.empty() || IsSeparator(name[0]))
+        return false;
+    for (char c : name)
+        if (c == ':' || static_cast<unsigned char>(c) < 0x20)
+            return false;
+    size_t start = 0;
+    while (start <= name.size())
+    {
+        size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end]))
+            ++end;
+        std::string component = name.substr(start, end - start);
+        if (!component.empty() && IsDotComponent(component))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool CKrZipFile::ExtractAll()
+{
+    bool saved = m_replaceBackslashes;
+    m_replaceBackslashes = true;
+    bool ok = ExtractAll(nullptr, true);
+    m_replaceBackslashes = saved;
+    return ok;
+}
+
+bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
+{
+    m_stats = ExtractStats();
+    if (!m_reader)
+        return false;
+    unzFile reader = static_cast<unzFile>(m_reader);
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(reader, &global) != UNZ_OK)
+        return false;
+    if (global.number_entry == 0)
+        return true;
+
+    std::string base = destDir && *destDir ? std::string(destDir) : GetDirectoryPart(m_path);
+    if (base.empty() || !IsSeparator(base.back()))
+        base += '\\';
+
+    DirectoryMaker directories(base, m_stats);
+    std::vector<char> nameBuffer(65536 + 1);
+    EntryInfo entry;
+    bool ok = true;
+
+    auto isDirectoryEntry = [](const EntryInfo& e) {
+        unsigned host = static_cast<unsigned>(e.info.version >> 8);
+        bool dir = IsDosHost(host) ? (e.info.external_fa & 0x10) != 0 : (e.info.external_fa & kUnixDirectoryBit) != 0;
+        return dir || (!e.name.empty() && IsSeparator(e.name.back()));
+    };
+
+    // Pass 1: the archive's directories, parents before children whatever the entry order.
+    if (createDirectories)
+    {
+        if (unzGoToFirstFile(reader) != UNZ_OK)
+            return false;
+        for (ZPOS64_T i = 0; i < global.number_entry; ++i)
+        {
+            if (!ReadEntryInfo(reader, nameBuffer, entry))
+                return false;
+            if (isDirectoryEntry(entry))
+            {
+                if (!IsSafeEntryName(entry.name))
+                {
+                    ++m_stats.entriesRefused;
+                    ok = false;
+                }
+                else if (!directories.Ensure(entry.name))
+                    ok = false;
+            }
+            if (i + 1 < global.number_entry && unzGoToNextFile(reader) != UNZ_OK)
+                break;
+        }
+    }
+
+    // Pass 2: the files.
+    if (unzGoToFirstFile(reader) != UNZ_OK)
+        return false;
+    std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+    const char* password = m_hasPassword ? m_password.c_str() : nullptr;
+    for (ZPOS64_T i = 0; i < global.number_entry; ++i)
+    {
+        if (!ReadEntryInfo(reader, nameBuffer, entry))
+            return false;
+        if (m_replaceBackslashes)
+            std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
+
+        unsigned host = static_cast<unsigned>(entry.info.version >> 8);
+        bool isDirectory = isDirectoryEntry(entry);
+        bool isFile = !isDirectory && (!IsDosHost(host) || (entry.info.external_fa & 0x20) != 0);
+
+        if (!IsSafeEntryName(entry.name))
+        {
+            ++m_stats.entriesRefused;
+            ok = false;
+        }
+        else if (isDirectory)
+        {
+            if (createDirectories && !directories.Ensure(entry.name))
+                ok = false;
+        }
+        else if (!isFile)
+        {
+            ++m_stats.entriesSkipped;
+        }
+        else
+        {
+            size_t slash = entry.name.find_last_of("/\\");
+            if (createDirectories && slash != std::string::npos && !directories.Ensure(entry.name.substr(0, slash)))
+                ok = false;
+
+            if (unzOpenCurrentFilePassword(reader, password) != UNZ_OK)
+                return false;
+            std::string target = base + entry.name;
+            std::FILE* out = kr::os::OpenFile(target, "wb");
+            if (!out)
+            {
+                // Reported, not silent: the file on disk is not what the archive holds.
+                ++m_stats.entriesRefused;
+                ok = false;
+                unzCloseCurrentFile(reader);
+            }
+            else
+            {
+                bool failed = false;
+                uint64_t written = 0;
+                for (;;)
+                {
+                    int n = unzReadCurrentFile(reader, buffer.get(), static_cast<unsigned>(kCopyBufferSize));
+                    if (n == 0)
+                        break;
+                    if (n < 0 || std::fwrite(buffer.get(), static_cast<size_t>(n), 1, out) != 1)
+                    {
+                        failed = true;
+                        break;
+                    }
+                    written += static_cast<uint64_t>(n);
+                }
+                if (std::fclose(out) != 0)
+                    failed = true;
+                // The CRC is checked here, after the last read.
+                if (unzCloseCurrentFile(reader) != UNZ_OK)
+                    failed = true;
+                if (failed)
+                {
+                    // Never leave a damaged file that could pass for an installed one.
+                    kr::os::RemoveFile(target);
+                    return false;
+                }
+                SetFileTimeFromDos(target, static_cast<uint32_t>(entry.info.dosDate), m_timesAreLocal);
+                ++m_stats.filesWritten;
+                m_stats.bytesWritten += written;
+            }
+        }
+        if (i + 1 < global.number_entry && unzGoToNextFile(reader) != UNZ_OK)
+            break;
+    }
+    return ok;
+}
+
+uint32_t CKrZipFile::GetZipEntryCrc(const std::string& zipPath, const std::string& entryName)
+{
+    zlib_filefunc64_def functions = StreamFunctions();
+    unzFile reader = unzOpen2_64(zipPath.c_str(), &functions);
+    if (!reader)
+        return 0;
+    uint32_t crc = 0;
+    unz_file_info64 info;
+    // Case sensitivity 2: names compared without regard to case.
+    if (unzLocateFile(reader, entryName.c_str(), 2) == UNZ_OK &&
+        unzGetCurrentFileInfo64(reader, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK)
+        crc = static_cast<uint32_t>(info.crc);
+    unzClose(reader);
+    return crc;
+}
+
+bool CKrZipFile::BeginEntry(const std::string& entryName, uint32_t dosDateTime, uint32_t attributes, int level,
+                            bool large)
+{
+    if (!m_writer || entryName.empty())
+        return false;
+    zip_fileinfo info;
+    std::memset(&info, 0, sizeof info);
+    info.dosDate = dosDateTime;
+    info.external_fa = attributes;
+    int method = level == 0 ? 0 : Z_DEFLATED;
+    return zipOpenNewFileInZip4_64(static_cast<zipFile>(m_writer), entryName.c_str(), &info, nullptr, 0, nullptr, 0,
+                                   nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                   nullptr, 0, kVersionMadeByDos, 0, large ? 1 : 0) == ZIP_OK;
+}
+
+bool CKrZipFile::AddDirectory(const std::string& entryName, uint32_t dosDateTime)
+{
+    std::string name = entryName;
+    if (name.empty() || name.back() != '/')
+        name += '/';
+    if (!BeginEntry(name, dosDateTime, 0x10, 0, false))
+        return false;
+    return zipCloseFileInZip(static_cast<zipFile>(m_writer)) == ZIP_OK;
+}
+
+bool CKrZipFile::AddFileFromMemory(const std::string& entryName, const void* data, uint64_t size,
+                                   uint32_t dosDateTime, int level)
+{
+    if (!BeginEntry(entryName, dosDateTime, 0x20, level, size >= 0xFFFFFFFFull))
+        return false;
+    zipFile writer = static_cast<zipFile>(m_writer);
+    const char* bytes = static_cast<const char*>(data);
+    bool ok = true;
+    while (ok && size > 0)
+    {
+        unsigned chunk = static_cast<unsigned>(std::min<uint64_t>(size, kCopyBufferSize));
+        ok = zipWriteInFileInZip(writer, bytes, chunk) == ZIP_OK;
+        bytes += chunk;
+        size -= chunk;
+    }
+    return zipCloseFileInZip(writer) == ZIP_OK && ok;
+}
+
+bool CKrZipFile::AddFileFromDisk(const std::string& entryName, const std::string& sourcePath,
+                                 uint32_t dosDateTime, int level)
+{
+    uint64_t size = 0;
+    if (!m_writer || !kr::os::GetFileSize(sourcePath, &size))
+        return false;
+    std::FILE* in = kr::os::OpenFile(sourcePath, "rb");
+    if (!in)
+        return false;
+    bool ok = BeginEntry(entryName, dosDateTime, 0x20, level, size >= 0xFFFFFFFFull);
+    if (ok)
+    {
+        zipFile writer = static_cast<zipFile>(m_writer);
+        std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+        for (;;)
+        {
+            size_t n = std::fread(buffer.get(), 1, kCopyBufferSize, in);
+            if (n == 0)
+            {
+                ok = ok && !std::ferror(in);
+                break;
+            }
+            if (zipWriteInFileInZip(writer, buffer.get(), static_cast<unsigned>(n)) != ZIP_OK)
+            {
+                ok = false;
+                break;
+            }
+        }
+        ok = zipCloseFileInZip(writer) == ZIP_OK && ok;
+    }
+    std::fclose(in);
+    return ok;
+}
