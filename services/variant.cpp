@@ -107,8 +107,8 @@ int32_t SaturateToInt32(int64_t value)
 // Negative numbers that fit 32 bits wrap as a cast from int would; the rest saturates.
 uint32_t ToUnsigned32(int64_t value)
 {
-    if (value > static_cast<int64_t>(std::numeric_limits<uint32_t>::max()))
-        return std::numeric_limits<uint32_t>::max();
+    if (value >= 0)
+        return static_cast<uint32_t>(std::min<int64_t>(value, std::numeric_limits<uint32_t>::max()));
     return static_cast<uint32_t>(SaturateToInt32(value));
 }
 
