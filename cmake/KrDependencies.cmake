@@ -2,8 +2,15 @@
 # that scripts/lib/win32-deps.sh builds.
 find_package(Threads REQUIRED)
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(KR_RAPIDJSON_INCLUDE ${RAPIDJSON_INCLUDE_DIR})
+if(WIN32)
+    # /usr/include as a search path would hide mingw's C headers: expose the RapidJSON folder alone.
+    set(KR_RAPIDJSON_INCLUDE ${CMAKE_BINARY_DIR}/rapidjson-include)
+    file(MAKE_DIRECTORY ${KR_RAPIDJSON_INCLUDE})
+    file(CREATE_LINK ${RAPIDJSON_INCLUDE_DIR}/rapidjson ${KR_RAPIDJSON_INCLUDE}/rapidjson SYMBOLIC)
+endif()
 add_library(kr_rapidjson INTERFACE)
-target_include_directories(kr_rapidjson SYSTEM INTERFACE ${RAPIDJSON_INCLUDE_DIR})
+target_include_directories(kr_rapidjson SYSTEM INTERFACE ${KR_RAPIDJSON_INCLUDE})
 target_compile_definitions(kr_rapidjson INTERFACE RAPIDJSON_HAS_STDSTRING=1)
 
 if(WIN32)
