@@ -17,8 +17,8 @@ struct KrRequestRecord
     int kind = kRecordString;
 };
 
-// The request body: tab-indented JSON, one member per line. Keys and string values are escaped;
-// raw values are written unchanged.
+// The request body: tab-indented JSON, one member per line. Keys and string values are escaped; a raw
+// value is written unchanged when it is a JSON number, true, false or null, else as a string.
 std::string WriteRecords(const std::vector<KrRequestRecord>& records);
 
 // Tolerant scan of a server answer into a flat key -> text map (nested members become top-level

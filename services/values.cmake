@@ -1,7 +1,7 @@
 # Tagged values and JSON (request records, path-addressed documents); SHA-1 and HMAC stand alone so
 # that the install helper can take them without the rest.
 kr_library(kr_values
-    SOURCES variant.cpp json_records.cpp json_document.cpp
+    SOURCES variant.cpp value_text.cpp json_records.cpp json_document.cpp
     LIBS kr_base kr_rapidjson)
 
 kr_library(kr_sha1
