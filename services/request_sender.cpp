@@ -119,11 +119,7 @@ bool CKrRequestSender::Send(const KrMetricsRequest& request)
     if (!headers)
         return false;
     std::string response;
-    ++m_attempts;
-    bool ok = PerformHttpPost(request.url.c_str(), "", body.c_str(), &response, headers, &m_stop);
-    if (ok)
-        ++m_delivered;
-    return ok;
+    return PerformHttpPost(request.url.c_str(), "", body.c_str(), &response, headers, &m_stop);
 }
 
 bool CKrRequestSender::Pass(const CKrTime& watch, Groups& groups)
@@ -155,11 +151,14 @@ bool CKrRequestSender::Pass(const CKrTime& watch, Groups& groups)
             {
                 ++group.retries;
                 group.nextTry = watch.GetElapsedSeconds() + RetryDelaySeconds(group.retries);
+                ++m_attempts; // counted once the outcome is booked, so observers see a settled state
                 break;
             }
             group.pending.pop_front();
             group.retries = 0;
             group.nextTry = 0.0f;
+            ++m_attempts;
+            ++m_delivered;
         }
     }
     // Groups without work are forgotten, so that the map does not grow with every URL ever used.

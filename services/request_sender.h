@@ -39,7 +39,7 @@ public:
     // Takes the request over; it is dropped when the sender has been stopped.
     void Enqueue(std::unique_ptr<KrMetricsRequest> request);
 
-    // Transfers tried and transfers completed, for monitoring.
+    // Transfers finished (and their outcome booked) and transfers that completed, for monitoring.
     uint32_t Attempts() const { return m_attempts.load(); }
     uint32_t Delivered() const { return m_delivered.load(); }
 
