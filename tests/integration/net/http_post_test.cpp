@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <regex>
 
 namespace {
@@ -188,6 +190,35 @@ TEST_F(HttpPostTest, DefaultHeadersEmptyBodyAndNoRedirectOverPlainHttp)
 
     // A null target makes the transfer fail as soon as data arrives.
     EXPECT_FALSE(PerformHttpPost(("http://" + HostPort()).c_str(), "/x", "", nullptr, nullptr));
+}
+
+} // namespace
+
+namespace {
+
+// The UI thread and the metrics sender post at the same time; libcurl's global set-up and
+// tear-down must never overlap a transfer on another thread.
+TEST_F(HttpPostTest, ConcurrentPostsFromManyThreadsAllComplete)
+{
+    constexpr int kThreads = 6;
+    constexpr int kPosts = 15;
+    std::atomic<int> completed{0};
+    std::vector<std::thread> threads;
+    const std::string url = "http://" + HostPort();
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPosts; ++i)
+            {
+                std::string response;
+                std::string body = std::to_string(t) + ":" + std::to_string(i);
+                if (PerformHttpPost(url.c_str(), "/c", body.c_str(), &response, nullptr) && response == "{}")
+                    ++completed;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(kThreads * kPosts, completed.load());
+    EXPECT_EQ(static_cast<size_t>(kThreads * kPosts), Requests(*server).size());
 }
 
 } // namespace
