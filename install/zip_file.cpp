@@ -180,6 +180,24 @@ bool ReadEntryInfo(unzFile reader, std::vector<char>& nameBuffer, EntryInfo& ent
     return true;
 }
 
+// minizip refuses an archive without entries; such an archive is just its end record (with an
+// optional comment) and is valid: it extracts to nothing.
+bool IsEmptyArchive(const std::string& path)
+{
+    uint64_t size = 0;
+    if (!kr::os::GetFileSize(path, &size) || size < 22 || size > 22 + 0xFFFF)
+        return false;
+    std::FILE* file = kr::os::OpenFile(path, "rb");
+    if (!file)
+        return false;
+    unsigned char record[22];
+    bool read = std::fread(record, 1, sizeof record, file) == sizeof record;
+    std::fclose(file);
+    auto u16 = [&](int at) { return static_cast<unsigned>(record[at] | (record[at + 1] << 8)); };
+    return read && std::memcmp(record, "PK\x05\x06", 4) == 0 && u16(8) == 0 && u16(10) == 0 &&
+           u16(20) == size - 22;
+}
+
 } // namespace
 
 CKrZipFile::CKrZipFile() = default;
@@ -205,7 +223,10 @@ bool CKrZipFile::Open(const std::string& path, bool forReading, const char* pass
     {
         unzFile reader = unzOpen2_64(path.c_str(), &functions);
         if (!reader)
-            return false;
+        {
+            m_emptyArchive = IsEmptyArchive(path);
+            return m_emptyArchive;
+        }
         unz_global_info64 global;
         if (unzGetGlobalInfo64(reader, &global) != UNZ_OK)
         {
@@ -228,6 +249,7 @@ int CKrZipFile::Close()
         zipClose(static_cast<zipFile>(m_writer), nullptr);
     m_reader = nullptr;
     m_writer = nullptr;
+    m_emptyArchive = false;
     return 1;
 }
 
@@ -264,6 +286,8 @@ bool CKrZipFile::ExtractAll()
 bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
 {
     m_stats = ExtractStats();
+    if (m_emptyArchive)
+        return true;
     if (!m_reader)
         return false;
     unzFile reader = static_cast<unzFile>(m_reader);
@@ -297,16 +321,9 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
         {
             if (!ReadEntryInfo(reader, nameBuffer, entry))
                 return false;
-            if (isDirectoryEntry(entry))
-            {
-                if (!IsSafeEntryName(entry.name))
-                {
-                    ++m_stats.entriesRefused;
-                    ok = false;
-                }
-                else if (!directories.Ensure(entry.name))
-                    ok = false;
-            }
+            // Unsafe names are counted once, by pass 2.
+            if (isDirectoryEntry(entry) && IsSafeEntryName(entry.name) && !directories.Ensure(entry.name))
+                ok = false;
             if (i + 1 < global.number_entry && unzGoToNextFile(reader) != UNZ_OK)
                 break;
         }
@@ -348,7 +365,10 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
             if (createDirectories && slash != std::string::npos && !directories.Ensure(entry.name.substr(0, slash)))
                 ok = false;
 
-            if (unzOpenCurrentFilePassword(reader, password) != UNZ_OK)
+            // Only encrypted entries get the password: minizip builds without decryption refuse
+            // any password, also for plain entries.
+            const char* entryPassword = (entry.info.flag & 1) ? password : nullptr;
+            if (unzOpenCurrentFilePassword(reader, entryPassword) != UNZ_OK)
                 return false;
             std::string target = base + entry.name;
             std::FILE* out = kr::os::OpenFile(target, "wb");

@@ -24,7 +24,7 @@ public:
 
     // Reading only (launcher form).
     bool Open(const std::string& path);
-    // forReading: unzOpen + global info. Otherwise a new archive, or entries appended to an
+    // forReading: unzOpen + global info; an archive without entries opens too. Otherwise a new archive, or entries appended to an
     // existing one when appendIfExists is set and the file exists. A non-null password is kept
     // and used for encrypted entries.
     bool Open(const std::string& path, bool forReading, const char* password, bool appendIfExists);
@@ -47,7 +47,7 @@ public:
     void SetTimesAreLocal(bool on) { m_timesAreLocal = on; }
     const ExtractStats& GetExtractStats() const { return m_stats; }
     const std::string& GetPath() const { return m_path; }
-    bool IsOpenForReading() const { return m_reader != nullptr; }
+    bool IsOpenForReading() const { return m_reader != nullptr || m_emptyArchive; }
     bool IsOpenForWriting() const { return m_writer != nullptr; }
 
     // CRC-32 stored in the archive's directory for `entryName` (ASCII case ignored); 0 when the
@@ -74,6 +74,7 @@ private:
 
     void* m_reader = nullptr; // unzFile
     void* m_writer = nullptr; // zipFile
+    bool m_emptyArchive = false; // opened for reading, holds no entry
     std::string m_path;
     std::string m_password;
     bool m_hasPassword = false;
