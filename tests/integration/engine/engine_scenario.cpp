@@ -1,0 +1,88 @@
+#include "tests/integration/engine/engine_scenario.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace kr::test {
+
+CKrInstallerTimings EngineScenario::FastTimings()
+{
+    CKrInstallerTimings t;
+    t.startDelayMs = 0;
+    t.idleMs = 2;
+    t.roundMs = 5;
+    t.failurePauseMs = 5;
+    t.backlogWaitMs = 50;
+    t.directXPollMs = 10;
+    t.directXSettleMs = 20;
+    return t;
+}
+
+CKrInstallerSettings EngineScenario::Settings(KrInstallerBuild build)
+{
+    CKrInstallerSettings s;
+    s.build = build;
+    s.timings = FastTimings();
+    s.reportEvent = [this](int type, bool newInstall) {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        events.emplace_back(type, newInstall);
+    };
+    return s;
+}
+
+void EngineScenario::MakeRelease(const std::vector<GameFile>& gameFiles, const std::vector<std::string>& packArgs)
+{
+    files = gameFiles;
+    WriteGameFiles(image.Path(), files);
+    ASSERT_EQ(RunKrPack(image.Path(), release.Path(), packArgs), 0);
+    if (nginx.Port() == 0)
+    {
+        ASSERT_TRUE(nginx.Start(release.Path()));
+    }
+    server = nginx.Host();
+}
+
+EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::vector<EngineItem>& items,
+                              const std::string& packageName, int stopAtState, int timeoutMs)
+{
+    {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        events.clear();
+    }
+    EngineRun run;
+    {
+    CKrInstaller engine;
+    engine.Init(packageName, install.Path(), server, settings);
+    for (const EngineItem& item : items)
+        engine.AddItem(item.name, item.size, item.extract);
+    engine.Start();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        engine.GetStatus(&run.state, nullptr, nullptr, nullptr, nullptr);
+        if (run.state == CKrInstaller::StateFinished || run.state == CKrInstaller::StateFailed ||
+            run.state == stopAtState)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    engine.GetStatus(&run.state, &run.doneMB, &run.totalMB, &run.doneCount, &run.totalCount);
+    run.error = engine.GetErrorCode();
+    run.counters = engine.GetCounters();
+    }
+    // Read after the engine has stopped: the last event follows the last state change.
+    {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        run.events = events;
+    }
+    return run;
+}
+
+std::vector<std::string> EngineScenario::DiffWithImage(const std::string& cacheName) const
+{
+    std::vector<std::string> diff = DiffTrees(image.Path(), install.Path());
+    diff.erase(std::remove(diff.begin(), diff.end(), cacheName), diff.end());
+    return diff;
+}
+
+} // namespace kr::test

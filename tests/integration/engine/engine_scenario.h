@@ -1,0 +1,67 @@
+#pragma once
+// One engine scenario: a generated game image, its release made by kr-pack and served by nginx, and
+// an installation directory, each in its own temporary folder.
+#include "install/installer.h"
+#include "tests/integration/engine/engine_servers.h"
+#include "tests/integration/engine/release_fixture.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace kr::test {
+
+struct EngineItem
+{
+    std::string name;
+    uint32_t size = 0;
+    bool extract = false;
+};
+
+struct EngineRun
+{
+    int state = -1;
+    int error = -1;
+    CKrInstaller::Counters counters;
+    float doneMB = -1;
+    float totalMB = -1;
+    int doneCount = -1;
+    int totalCount = -1;
+    std::vector<std::pair<int, bool>> events;
+};
+
+class EngineScenario : public testing::Test
+{
+protected:
+    // Waits of the engine cut down so that a scenario takes well under a second.
+    static CKrInstallerTimings FastTimings();
+    CKrInstallerSettings Settings(KrInstallerBuild build = KrInstallerBuild::Launcher);
+
+    // Writes the image, packs it and starts nginx on the release.
+    void MakeRelease(const std::vector<GameFile>& files, const std::vector<std::string>& packArgs = {});
+    std::string Installed(const std::string& relative) const { return install.Path() + relative; }
+    std::string Released(const std::string& relative) const { return release.Path() + relative; }
+
+    // Runs one engine until it reaches state 6 or 7 (or `stopAtState`, or the time-out) and stops it.
+    EngineRun Run(const CKrInstallerSettings& settings, const std::vector<EngineItem>& items = {},
+                  const std::string& packageName = "Data", int stopAtState = -1, int timeoutMs = 60000);
+    EngineRun Run() { return Run(Settings()); }
+
+    // Differences between the image and the installation, ignoring the cache file.
+    std::vector<std::string> DiffWithImage(const std::string& cacheName = "Data.cch") const;
+
+    TempDir image;
+    TempDir release;
+    TempDir install;
+    NginxServer nginx;
+    std::vector<GameFile> files;
+    std::string server; // the engine's form: host:port
+
+    std::mutex eventsMutex;
+    std::vector<std::pair<int, bool>> events;
+};
+
+} // namespace kr::test
