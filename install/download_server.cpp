@@ -38,7 +38,7 @@ public:
         // A directory that vanished since the last run must not block the download forever.
         std::string dir = GetDirectoryPart(m_local);
         if (dir != m_local && !dir.empty())
-            kr::os::CreateDirectories(dir);
+            kr::os::MakeDirectories(dir);
         if (!m_file.Open(m_local, "wb"))
             return false;
         return true;

@@ -5,6 +5,7 @@
 #include "install/installer_events.h"
 #include "install/path_utils.h"
 #include "platform/files.h"
+#include "platform/threads.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -143,7 +144,7 @@ std::string CKrInstaller::MarkerPath(int index) const
 
 void CKrInstaller::DeleteMarkers()
 {
-    for (int i = 0; kr::os::DeleteFile(MarkerPath(i)); ++i)
+    for (int i = 0; kr::os::RemoveFile(MarkerPath(i)); ++i)
     {
     }
 }
@@ -269,10 +270,15 @@ void CKrInstaller::EnterVerify()
             m_itemMap[record.name] = std::move(item);
         }
     }
+    uint32_t scanStart = kr::os::TickCountMs();
     if (!Scan(m_installDir, 0))
     {
         Fail(ErrorScan);
         return;
+    }
+    {
+        CKrScopedLock lock(m_countersMutex);
+        m_counters.scanMs = kr::os::TickCountMs() - scanStart;
     }
 
     uint32_t items = 0;

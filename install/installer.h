@@ -131,6 +131,7 @@ public:
         uint64_t doneBytes = 0;
         uint32_t downloadFailures = 0;
         uint32_t extractFailures = 0;
+        uint32_t scanMs = 0; // time the comparison of the installation with the file list took
     };
     Counters GetCounters();
     bool IsFreshInstall() const { return m_freshInstall; }

@@ -340,7 +340,7 @@ void CKrInstaller::InstallPackage(InstallItem* item)
 {
     std::string zipPath = ItemDir(item) + item->name;
     bool extracted = ExtractZip(zipPath);
-    kr::os::DeleteFile(zipPath);
+    kr::os::RemoveFile(zipPath);
     if (item->name == kDirectXSetupZip)
     {
         if (extracted && !m_directXSetupStarted.load(std::memory_order_acquire))
@@ -383,7 +383,7 @@ void CKrInstaller::InstallSingleFile(InstallItem* item)
 {
     std::string zipPath = ItemDir(item) + SingleFileZipName(item->name);
     bool extracted = ExtractZip(zipPath);
-    kr::os::DeleteFile(zipPath);
+    kr::os::RemoveFile(zipPath);
     if (extracted)
     {
         std::string installed = ItemDir(item) + "Data\\" + item->name;

@@ -183,9 +183,10 @@ int main(int argc, char** argv)
         std::printf("interrupted in state %d (%s) after %.1f s\n", state, StateName(state), seconds);
         return 130;
     }
-    std::printf("%s: %u of %u items, %.1f of %.1f MB in %.1f s; %u failed downloads, %u failed extractions\n",
+    std::printf("%s: %u of %u items, %.1f of %.1f MB in %.1f s; %u failed downloads, %u failed extractions; "
+                "scan %u ms\n",
                 StateName(state), counters.doneItems, counters.totalItems, done, total, seconds,
-                counters.downloadFailures, counters.extractFailures);
+                counters.downloadFailures, counters.extractFailures, counters.scanMs);
     if (state == CKrInstaller::StateFailed)
     {
         std::printf("error %d\n", error);
