@@ -1,0 +1,177 @@
+// The engine on its real target: WinINet downloads and the Win32 file seam, against nginx serving a
+// release that tests/wine/run.sh packed from a generated game folder.
+#include "install/installer.h"
+#include "platform/download.h"
+#include "platform/threads.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_env.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ReleaseUnderTest
+{
+    std::string server; // host:port
+    fs::path image;
+    fs::path www;
+};
+
+// Unix paths from the wrapper reach the same files through Wine's Z: drive.
+fs::path FromUnix(const std::string& path)
+{
+    return fs::path("Z:" + path);
+}
+
+bool LoadRelease(ReleaseUnderTest& release)
+{
+    release.server = kr::test::Env("KR_TEST_DOWNLOAD_SERVER");
+    std::string image = kr::test::Env("KR_TEST_RELEASE_IMAGE");
+    std::string www = kr::test::Env("KR_TEST_RELEASE_WWW");
+    if (release.server.empty() || image.empty() || www.empty())
+        return false;
+    release.image = FromUnix(image);
+    release.www = FromUnix(www);
+    return true;
+}
+
+std::string Slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Relative paths whose bytes differ or that exist on one side only.
+std::vector<std::string> DiffTrees(const fs::path& expected, const fs::path& actual, const std::string& ignore)
+{
+    std::vector<std::string> diffs;
+    for (const auto& entry : fs::recursive_directory_iterator(expected))
+    {
+        if (!entry.is_regular_file())
+            continue;
+        fs::path rel = fs::relative(entry.path(), expected);
+        if (!fs::exists(actual / rel) || Slurp(entry.path()) != Slurp(actual / rel))
+            diffs.push_back(rel.generic_string());
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(actual))
+    {
+        fs::path rel = fs::relative(entry.path(), actual);
+        if (entry.is_regular_file() && rel.generic_string() != ignore && !fs::exists(expected / rel))
+            diffs.push_back("extra: " + rel.generic_string());
+    }
+    return diffs;
+}
+
+struct Outcome
+{
+    int state = -1;
+    int error = -1;
+    int doneCount = -1;
+    int totalCount = -1;
+};
+
+Outcome RunEngine(const ReleaseUnderTest& release, const std::string& dir)
+{
+    CKrInstallerSettings settings;
+    settings.build = KrInstallerBuild::Helper; // fills the item counts
+    settings.timings.startDelayMs = 50;
+    CKrInstaller engine;
+    engine.Init("Data", dir, release.server, settings);
+    engine.Start();
+    Outcome outcome;
+    for (int waited = 0; waited < 120000; waited += 20)
+    {
+        engine.GetStatus(&outcome.state, nullptr, nullptr, &outcome.doneCount, &outcome.totalCount);
+        if (outcome.state == CKrInstaller::StateFinished || outcome.state == CKrInstaller::StateFailed)
+            break;
+        kr::os::SleepMs(20);
+    }
+    outcome.error = engine.GetErrorCode();
+    return outcome;
+}
+
+class EngineWineTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(LoadRelease(release)) << "run this program through tests/wine/run.sh, which starts nginx";
+    }
+    ReleaseUnderTest release;
+};
+
+TEST_F(EngineWineTest, WinInetQueryFollowsTheExact200Rule)
+{
+    kr::os::DownloadSession session;
+    ASSERT_TRUE(session.Open("Data"));
+    kr::os::DownloadChannel channel(session);
+    kr::os::RemoteFileInfo info;
+    ASSERT_TRUE(channel.Query("http://" + release.server + "/Data.cch?r=1", &info));
+    EXPECT_EQ(200, info.status);
+    ASSERT_TRUE(info.hasContentLength);
+    EXPECT_EQ(fs::file_size(release.www / "Data.cch"), info.contentLength);
+    EXPECT_TRUE(info.hasLastModified);
+    EXPECT_GT(info.lastModified, 116444736000000000ull) << "a FILETIME after 1970";
+
+    kr::os::RemoteFileInfo missing;
+    channel.Query("http://" + release.server + "/no-such-file.zip", &missing);
+    EXPECT_EQ(404, missing.status);
+}
+
+TEST_F(EngineWineTest, FreshInstallThenNothingToUpdate)
+{
+    kr::test::TempDir dir;
+    Outcome first = RunEngine(release, dir.Path());
+    ASSERT_EQ(CKrInstaller::StateFinished, first.state) << "error " << first.error;
+    EXPECT_TRUE(DiffTrees(release.image, dir.Path(), "Data.cch").empty());
+
+    // Installed times come from the cache, so a second run finds everything up to date.
+    Outcome second = RunEngine(release, dir.Path());
+    ASSERT_EQ(CKrInstaller::StateFinished, second.state) << "error " << second.error;
+    EXPECT_EQ(0, second.totalCount);
+}
+
+TEST_F(EngineWineTest, UpdateFetchesOnlyTheDamagedFile)
+{
+    kr::test::TempDir dir;
+    ASSERT_EQ(CKrInstaller::StateFinished, RunEngine(release, dir.Path()).state);
+    fs::path victim;
+    for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir.Path()) / "Data"))
+    {
+        if (entry.is_regular_file() && entry.file_size() > 0)
+        {
+            victim = entry.path();
+            break;
+        }
+    }
+    ASSERT_FALSE(victim.empty());
+    {
+        std::ofstream grow(victim, std::ios::binary | std::ios::app);
+        grow << 'x';
+    }
+    Outcome update = RunEngine(release, dir.Path());
+    ASSERT_EQ(CKrInstaller::StateFinished, update.state) << "error " << update.error;
+    EXPECT_EQ(1, update.totalCount);
+    EXPECT_TRUE(DiffTrees(release.image, dir.Path(), "Data.cch").empty());
+}
+
+TEST_F(EngineWineTest, UnreachableServerFailsWithErrorOneAndTouchesNothing)
+{
+    kr::test::TempDir dir;
+    ReleaseUnderTest nowhere = release;
+    nowhere.server = "127.0.0.1:9"; // discard port: nothing listens
+    Outcome outcome = RunEngine(nowhere, dir.Path());
+    EXPECT_EQ(CKrInstaller::StateFailed, outcome.state);
+    EXPECT_EQ(CKrInstaller::ErrorConnect, outcome.error);
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+}
+
+} // namespace
