@@ -7,7 +7,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 class FileSink : public kr::os::DownloadSink
 {
@@ -78,8 +79,8 @@ private:
 
 bool IsUnreserved(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 } // namespace
@@ -91,7 +92,8 @@ CKrDownloadServer::~CKrDownloadServer()
     Disconnect();
 }
 
-void CKrDownloadServer::Configure(const std::string& server, const std::string& installDir, const std::string& agent)
+void CKrDownloadServer::Configure(const std::string& server, const std::string& installDir,
+                                  const std::string& agent)
 {
     m_server = server;
     while (!m_server.empty() && m_server.back() == '/')
@@ -156,7 +158,8 @@ void CKrDownloadServer::SetSlot(int slot, uint64_t bytes)
         m_progress->SetSlotBytes(slot, bytes);
 }
 
-bool CKrDownloadServer::QueryRemoteFile(const std::string& name, uint32_t* size, uint64_t* lastWrite, int slot)
+bool CKrDownloadServer::QueryRemoteFile(const std::string& name, uint32_t* size, uint64_t* lastWrite,
+                                        int slot)
 {
     if (slot < 0 || slot >= kSlots)
         return false;
@@ -178,8 +181,8 @@ bool CKrDownloadServer::QueryRemoteFile(const std::string& name, uint32_t* size,
     return true;
 }
 
-bool CKrDownloadServer::DownloadFile(const std::string& name, const std::string& destDir, int slot, bool timeCheck,
-                                     const std::atomic<bool>& keepRunning)
+bool CKrDownloadServer::DownloadFile(const std::string& name, const std::string& destDir, int slot,
+                                     bool timeCheck, const std::atomic<bool>& keepRunning)
 {
     if (slot < 0 || slot >= kSlots)
         return false;
@@ -199,8 +202,8 @@ bool CKrDownloadServer::DownloadFile(const std::string& name, const std::string&
     {
         uint64_t lastWrite = sink.Info().lastModified;
         uint64_t size = 0;
-        if (!kr::os::SetFileTimes(local, nullptr, nullptr, &lastWrite) || !kr::os::GetFileSize(local, &size) ||
-            size != sink.Info().contentLength)
+        if (!kr::os::SetFileTimes(local, nullptr, nullptr, &lastWrite) ||
+            !kr::os::GetFileSize(local, &size) || size != sink.Info().contentLength)
         {
             SetSlot(slot, 0);
             return false;

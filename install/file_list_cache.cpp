@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 class Reader
 {
@@ -18,8 +19,8 @@ public:
         if (Remaining() < 4)
             return false;
         const unsigned char* p = m_data + m_pos;
-        *value = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-                 static_cast<uint32_t>(p[3]) << 24;
+        *value = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
         m_pos += 4;
         return true;
     }

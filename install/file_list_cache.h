@@ -8,7 +8,7 @@
 
 struct KrCacheRecord
 {
-    std::string name;      // bare file name
+    std::string name;       // bare file name
     uint64_t lastWrite = 0; // FILETIME
     uint32_t order = 0;
     uint32_t size = 0;

@@ -30,8 +30,8 @@ CKrInstaller::~CKrInstaller()
     m_installThread.Join();
 }
 
-int CKrInstaller::Init(const std::string& packageName, const std::string& installDir, const std::string& server,
-                       const CKrInstallerSettings& settings)
+int CKrInstaller::Init(const std::string& packageName, const std::string& installDir,
+                       const std::string& server, const CKrInstallerSettings& settings)
 {
     m_settings = settings;
     m_packageName = IsLauncher() ? "Data" : packageName;

@@ -115,7 +115,8 @@ public:
     int Init(const std::string& packageName, const std::string& installDir, const std::string& server,
              const CKrInstallerSettings& settings = CKrInstallerSettings());
     // Before Start. destDir only in the launcher build.
-    void AddItem(const std::string& name, uint32_t size, bool extract, const std::string& destDir = std::string());
+    void AddItem(const std::string& name, uint32_t size, bool extract,
+                 const std::string& destDir = std::string());
     void Start();
     // True in state 6. Every pointer may be null; MB values only when both are given, counts only
     // in the helper build and when both are given.

@@ -8,7 +8,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 std::string SingleFileZipName(const std::string& name)
 {
@@ -275,7 +276,8 @@ void CKrInstaller::WorkerMain(int slot)
                 SleepWhile(m_workersRunning, t.roundMs);
             continue;
         }
-        if (m_server.DownloadFile(SingleFileZipName(item->name), item->destDir, slot, false, m_workersRunning))
+        if (m_server.DownloadFile(SingleFileZipName(item->name), item->destDir, slot, false,
+                                  m_workersRunning))
         {
             CompleteTransfer(slot, item->downloadSize, false);
             CKrScopedLock lock(m_installMutex);

@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-namespace kr::os {
+namespace kr::os
+{
 
 // What the response header told about a remote file.
 struct RemoteFileInfo

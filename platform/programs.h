@@ -2,7 +2,8 @@
 // Operating-system seam: probing for a shared library and starting an outside program.
 #include <string>
 
-namespace kr::os {
+namespace kr::os
+{
 
 // True when the named library can be loaded now (it is released again at once).
 bool CanLoadLibrary(const std::string& name);

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <mutex>
 
-namespace kr::os {
+namespace kr::os
+{
 
-namespace {
+namespace
+{
 
 // Large receive buffers cut the per-call overhead of big transfers considerably.
 constexpr long kReceiveBuffer = 512 * 1024;
@@ -30,7 +32,8 @@ bool StartsWithNoCase(const char* text, std::size_t size, const char* prefix)
         return false;
     for (std::size_t i = 0; i < n; ++i)
     {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
             return false;
     }
     return true;
@@ -41,7 +44,8 @@ std::string Trimmed(const char* text, std::size_t size)
     std::size_t b = 0;
     while (b < size && (text[b] == ' ' || text[b] == '\t'))
         ++b;
-    while (size > b && (text[size - 1] == '\r' || text[size - 1] == '\n' || text[size - 1] == ' ' || text[size - 1] == '\t'))
+    while (size > b && (text[size - 1] == '\r' || text[size - 1] == '\n' || text[size - 1] == ' ' ||
+                        text[size - 1] == '\t'))
         --size;
     return std::string(text + b, size - b);
 }
@@ -184,14 +188,16 @@ void DownloadSession::Close()
     m_open.store(false, std::memory_order_release);
 }
 
-DownloadChannel::DownloadChannel(DownloadSession& session) : m_session(session), m_impl(new DownloadChannelImpl)
+DownloadChannel::DownloadChannel(DownloadSession& session)
+    : m_session(session), m_impl(new DownloadChannelImpl)
 {
     GlobalInit();
 }
 
 DownloadChannel::~DownloadChannel() = default;
 
-namespace {
+namespace
+{
 
 // Returns a configured handle, kept between requests so the connection stays open.
 CURL* Prepare(DownloadChannelImpl& impl, const DownloadSession& session, const std::string& url, Transfer& t)
@@ -248,7 +254,8 @@ bool DownloadChannel::Query(const std::string& url, RemoteFileInfo* info)
     return true;
 }
 
-FetchResult DownloadChannel::Fetch(const std::string& url, DownloadSink& sink, const std::atomic<bool>& keepRunning)
+FetchResult DownloadChannel::Fetch(const std::string& url, DownloadSink& sink,
+                                   const std::atomic<bool>& keepRunning)
 {
     if (!m_session.IsOpen())
         return FetchResult::Failed;

@@ -13,7 +13,8 @@
 
 extern char** environ;
 
-namespace kr::os {
+namespace kr::os
+{
 
 bool CanLoadLibrary(const std::string& name)
 {

@@ -6,9 +6,11 @@
 
 #include <vector>
 
-namespace kr::os {
+namespace kr::os
+{
 
-namespace {
+namespace
+{
 
 // Reload from the origin, keep nothing in the cache, never authenticate or show any UI.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTH |
@@ -53,7 +55,8 @@ HINTERNET OpenRequest(HINTERNET session, const std::string& url, RemoteFileInfo*
     length = sizeof modified;
     index = 0;
     FILETIME ft{};
-    if (HttpQueryInfoA(request, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &modified, &length, &index) &&
+    if (HttpQueryInfoA(request, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &modified, &length,
+                       &index) &&
         SystemTimeToFileTime(&modified, &ft))
     {
         info->hasLastModified = true;
@@ -101,7 +104,8 @@ void DownloadSession::Close()
         InternetCloseHandle(static_cast<HINTERNET>(session));
 }
 
-DownloadChannel::DownloadChannel(DownloadSession& session) : m_session(session), m_impl(new DownloadChannelImpl)
+DownloadChannel::DownloadChannel(DownloadSession& session)
+    : m_session(session), m_impl(new DownloadChannelImpl)
 {
 }
 
@@ -120,7 +124,8 @@ bool DownloadChannel::Query(const std::string& url, RemoteFileInfo* info)
     return true;
 }
 
-FetchResult DownloadChannel::Fetch(const std::string& url, DownloadSink& sink, const std::atomic<bool>& keepRunning)
+FetchResult DownloadChannel::Fetch(const std::string& url, DownloadSink& sink,
+                                   const std::atomic<bool>& keepRunning)
 {
     if (!keepRunning.load(std::memory_order_acquire))
         return FetchResult::Cancelled;

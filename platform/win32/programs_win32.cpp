@@ -4,7 +4,8 @@
 
 #include <shellapi.h>
 
-namespace kr::os {
+namespace kr::os
+{
 
 bool CanLoadLibrary(const std::string& name)
 {

@@ -16,7 +16,8 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const char kUsage[] =
     "usage: kr-install --server HOST[:PORT][/PREFIX] --dir DIR [--package NAME] [--helper-build]\n"
@@ -47,7 +48,8 @@ bool ParseItem(const std::string& text, Item* item)
     if (first == std::string::npos || first == 0)
         return false;
     size_t second = text.find(':', first + 1);
-    std::string size = text.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+    std::string size =
+        text.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
     if (size.empty() || size.size() > 10 || size.find_first_not_of("0123456789") != std::string::npos)
         return false;
     unsigned long long value = std::strtoull(size.c_str(), nullptr, 10);
@@ -63,8 +65,9 @@ bool ParseItem(const std::string& text, Item* item)
 
 const char* StateName(int state)
 {
-    static const char* const kNames[] = {"idle",   "deciding", "installing packages", "waiting for DirectX",
-                                         "verifying", "updating", "finished",            "failed"};
+    static const char* const kNames[] = {
+        "idle",     "deciding", "installing packages", "waiting for DirectX", "verifying", "updating",
+        "finished", "failed"};
     return state >= 0 && state <= 7 ? kNames[state] : "unknown";
 }
 

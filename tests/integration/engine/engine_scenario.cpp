@@ -4,7 +4,8 @@
 #include <chrono>
 #include <thread>
 
-namespace kr::test {
+namespace kr::test
+{
 
 CKrInstallerTimings EngineScenario::FastTimings()
 {
@@ -24,14 +25,16 @@ CKrInstallerSettings EngineScenario::Settings(KrInstallerBuild build)
     CKrInstallerSettings s;
     s.build = build;
     s.timings = FastTimings();
-    s.reportEvent = [this](int type, bool newInstall) {
+    s.reportEvent = [this](int type, bool newInstall)
+    {
         std::lock_guard<std::mutex> lock(eventsMutex);
         events.emplace_back(type, newInstall);
     };
     return s;
 }
 
-void EngineScenario::MakeRelease(const std::vector<GameFile>& gameFiles, const std::vector<std::string>& packArgs)
+void EngineScenario::MakeRelease(const std::vector<GameFile>& gameFiles,
+                                 const std::vector<std::string>& packArgs)
 {
     files = gameFiles;
     WriteGameFiles(image.Path(), files);
@@ -52,23 +55,23 @@ EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::v
     }
     EngineRun run;
     {
-    CKrInstaller engine;
-    engine.Init(packageName, install.Path(), server, settings);
-    for (const EngineItem& item : items)
-        engine.AddItem(item.name, item.size, item.extract);
-    engine.Start();
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        engine.GetStatus(&run.state, nullptr, nullptr, nullptr, nullptr);
-        if (run.state == CKrInstaller::StateFinished || run.state == CKrInstaller::StateFailed ||
-            run.state == stopAtState)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    engine.GetStatus(&run.state, &run.doneMB, &run.totalMB, &run.doneCount, &run.totalCount);
-    run.error = engine.GetErrorCode();
-    run.counters = engine.GetCounters();
+        CKrInstaller engine;
+        engine.Init(packageName, install.Path(), server, settings);
+        for (const EngineItem& item : items)
+            engine.AddItem(item.name, item.size, item.extract);
+        engine.Start();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            engine.GetStatus(&run.state, nullptr, nullptr, nullptr, nullptr);
+            if (run.state == CKrInstaller::StateFinished || run.state == CKrInstaller::StateFailed ||
+                run.state == stopAtState)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        engine.GetStatus(&run.state, &run.doneMB, &run.totalMB, &run.doneCount, &run.totalCount);
+        run.error = engine.GetErrorCode();
+        run.counters = engine.GetCounters();
     }
     // Read after the engine has stopped: the last event follows the last state change.
     {

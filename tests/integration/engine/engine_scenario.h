@@ -12,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-namespace kr::test {
+namespace kr::test
+{
 
 struct EngineItem
 {

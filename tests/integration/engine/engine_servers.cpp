@@ -18,7 +18,8 @@
 
 extern char** environ;
 
-namespace kr::test {
+namespace kr::test
+{
 
 bool ChildProcess::Spawn(const std::vector<std::string>& argv)
 {
@@ -107,7 +108,8 @@ bool NginxServer::Start(const std::string& root)
              << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << root << ";\n"
              << "    location / { }\n  }\n}\n";
         WriteWholeFile(dir + "nginx.conf", conf.str());
-        if (!m_process.Spawn({"/usr/sbin/nginx", "-e", dir + "error.log", "-p", dir, "-c", dir + "nginx.conf"}))
+        if (!m_process.Spawn(
+                {"/usr/sbin/nginx", "-e", dir + "error.log", "-p", dir, "-c", dir + "nginx.conf"}))
             return false;
         if (WaitForPort(m_port, 5000) && m_process.IsRunning())
             return true;

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-namespace kr::test {
+namespace kr::test
+{
 
 class ChildProcess
 {

@@ -10,7 +10,8 @@
 
 using namespace kr::test;
 
-namespace {
+namespace
+{
 
 constexpr int kFinished = CKrInstaller::StateFinished;
 constexpr int kFailed = CKrInstaller::StateFailed;
@@ -123,7 +124,8 @@ TEST_F(FreshInstall, WithoutPackagesOnlyAddedItemsThenSingleFiles)
     MakeRelease(MakeGameFiles(8, 5000, 5));
     WriteWholeFile(Released("extra.bin"), "extra item");
     for (const std::string& path : ListFiles(release.Path()))
-        if (path.rfind("Data", 0) == 0 && path.find(".zip") != std::string::npos && path.find('/') == std::string::npos)
+        if (path.rfind("Data", 0) == 0 && path.find(".zip") != std::string::npos &&
+            path.find('/') == std::string::npos)
             std::remove(Released(path).c_str());
     ASSERT_FALSE(FileExists(Released("Data.zip")));
 
@@ -178,10 +180,10 @@ TEST_F(Update, SecondRunDownloadsNothingAndReportsZeroOfZero)
 TEST_F(Update, FetchesChangedMissingAndLongerFilesAndNothingElse)
 {
     InstallOnce();
-    const std::string changed = "Data/file_0.pak";       // other content, other time
+    const std::string changed = "Data/file_0.pak"; // other content, other time
     const std::string missing = "Data/maps/file_2.bin";
     const std::string longer = "Data/maps/deep/file_3.pak";
-    const std::string sameStep = "Data/file_1.bin";      // time moved within its DOS step
+    const std::string sameStep = "Data/file_1.bin"; // time moved within its DOS step
     const std::string unknown = "Data/sound/mine.txt";
     WriteWholeFile(Installed(changed), "changed");
     std::remove(Installed(missing).c_str());
@@ -371,11 +373,13 @@ TEST_F(HelperBuild, MissingDirectXRuntimeIsFetchedStartedAndAwaited)
     std::string startedIn;
     CKrInstallerSettings s = Settings(KrInstallerBuild::Helper);
     s.checkDirectX = true;
-    s.directXProbe = [&] {
+    s.directXProbe = [&]
+    {
         ++probes;
         return runtimePresent.load();
     };
-    s.startDirectXSetup = [&](const std::string& dir) {
+    s.startDirectXSetup = [&](const std::string& dir)
+    {
         startedIn = dir;
         ++starts;
         runtimePresent = true; // the setup brings the runtime

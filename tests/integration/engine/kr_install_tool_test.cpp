@@ -13,7 +13,8 @@ TEST_F(KrInstallTool, InstallsThenFailsWithTenPlusTheErrorCode)
     MakeRelease(MakeGameFiles(6, 3000, 31));
     TempDir out;
     const std::string log = out.Path() + "out.txt";
-    ASSERT_EQ(RunTool("kr-install", {"--server", server, "--dir", install.Path()}, log), 0) << ReadWholeFile(log);
+    ASSERT_EQ(RunTool("kr-install", {"--server", server, "--dir", install.Path()}, log), 0)
+        << ReadWholeFile(log);
     EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
     std::string text = ReadWholeFile(log);
     EXPECT_EQ(text.find('\r'), std::string::npos);
@@ -28,7 +29,8 @@ TEST_F(KrInstallTool, UnusableArgumentsGiveStatus2)
 {
     EXPECT_EQ(RunTool("kr-install", {"--dir", install.Path()}), 2);
     EXPECT_EQ(RunTool("kr-install", {"--server", "x", "--dir", install.Path(), "--item", "a.zip"}), 2);
-    EXPECT_EQ(RunTool("kr-install", {"--server", "x", "--dir", install.Path(), "--item", "a.zip:12:unpack"}), 2);
+    EXPECT_EQ(RunTool("kr-install", {"--server", "x", "--dir", install.Path(), "--item", "a.zip:12:unpack"}),
+              2);
     EXPECT_EQ(RunTool("kr-install", {"--server", "http://x", "--dir", install.Path()}), 2);
     EXPECT_EQ(RunTool("kr-install", {"--bogus"}), 2);
     EXPECT_TRUE(ListFiles(install.Path()).empty());

@@ -12,9 +12,11 @@
 
 namespace fs = std::filesystem;
 
-namespace kr::test {
+namespace kr::test
+{
 
-namespace {
+namespace
+{
 
 uint32_t Next(uint32_t& state)
 {

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-namespace kr::test {
+namespace kr::test
+{
 
 struct GameFile
 {
@@ -24,9 +25,11 @@ void WriteGameFiles(const std::string& dir, const std::vector<GameFile>& files);
 void WriteGameFile(const std::string& dir, const GameFile& file);
 
 // Runs the release packer; returns its exit status (-1 when it could not be run).
-int RunKrPack(const std::string& imageDir, const std::string& outDir, const std::vector<std::string>& extra = {});
+int RunKrPack(const std::string& imageDir, const std::string& outDir,
+              const std::vector<std::string>& extra = {});
 // Runs a program of the build's bin/ directory; its output goes to `outputFile` when given.
-int RunTool(const std::string& tool, const std::vector<std::string>& args, const std::string& outputFile = "");
+int RunTool(const std::string& tool, const std::vector<std::string>& args,
+            const std::string& outputFile = "");
 std::string ToolPath(const std::string& tool);
 
 // Relative paths ("/" separated) of every file below `dir`.

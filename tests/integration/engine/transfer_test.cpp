@@ -15,7 +15,8 @@
 
 using namespace kr::test;
 
-namespace {
+namespace
+{
 
 class RecordingProgress : public CKrTransferProgress
 {
@@ -172,10 +173,12 @@ TEST_F(TransferTest, StoppingEndsARunningTransferQuickly)
     Use(odd.Host());
     ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
     // The slow path needs about 15 s for the whole file.
-    std::thread stopper([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        running = false;
-    });
+    std::thread stopper(
+        [this]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            running = false;
+        });
     auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(server.DownloadFile("slow/Data/file.bin.zip", "", 0, false, running));
     auto took = std::chrono::steady_clock::now() - started;

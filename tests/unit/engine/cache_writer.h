@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <string>
 
-namespace kr::test {
+namespace kr::test
+{
 
 class CacheWriter
 {
@@ -23,8 +24,12 @@ public:
         U32(static_cast<uint32_t>(key) << 24 | static_cast<uint32_t>(name.size()));
         for (char c : name)
             m_bytes += static_cast<char>(static_cast<unsigned char>(c) - key);
-        return U32(static_cast<uint32_t>(lastWrite)).U32(static_cast<uint32_t>(lastWrite >> 32))
-            .U32(order).U32(size).U32(0xDEADBEEF).U32(downloadSize);
+        return U32(static_cast<uint32_t>(lastWrite))
+            .U32(static_cast<uint32_t>(lastWrite >> 32))
+            .U32(order)
+            .U32(size)
+            .U32(0xDEADBEEF)
+            .U32(downloadSize);
     }
     // Sets the record count of the header.
     CacheWriter& Count(uint32_t count)

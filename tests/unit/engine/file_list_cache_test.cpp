@@ -6,7 +6,8 @@
 
 using kr::test::CacheWriter;
 
-namespace {
+namespace
+{
 
 KrCacheResult ParseBytes(CKrFileListCache& cache, const std::string& bytes)
 {
@@ -79,8 +80,9 @@ TEST(FileListCache, TruncatedOrOversizedInputIsUnreadable)
 
 TEST(FileListCache, NamesThatAreNotOneFileAreRefused)
 {
-    const std::string bad[] = {"", ".", "..", "a\\b", "../x", "a/b", "c:x", std::string("a\0b", 3), "x\ny",
-                               "a*", "a?b", std::string(256, 'n')};
+    const std::string bad[] = {"",     ".",   "..",  "a\\b",
+                               "../x", "a/b", "c:x", std::string("a\0b", 3),
+                               "x\ny", "a*",  "a?b", std::string(256, 'n')};
     for (const std::string& name : bad)
     {
         CacheWriter w(258, 2);
