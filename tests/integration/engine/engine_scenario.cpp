@@ -63,7 +63,11 @@ EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::v
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < deadline)
         {
-            engine.GetStatus(&run.state, nullptr, nullptr, nullptr, nullptr);
+            int previousState = run.state;
+            float previousDone = run.doneMB;
+            engine.GetStatus(&run.state, &run.doneMB, &run.totalMB, nullptr, nullptr);
+            if (run.state == previousState && run.doneMB < previousDone)
+                run.progressSteppedBack = true;
             if (run.state == CKrInstaller::StateFinished || run.state == CKrInstaller::StateFailed ||
                 run.state == stopAtState)
                 break;

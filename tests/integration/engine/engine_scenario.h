@@ -32,6 +32,8 @@ struct EngineRun
     int doneCount = -1;
     int totalCount = -1;
     std::vector<std::pair<int, bool>> events;
+    // Done megabytes went down between two polls within one state.
+    bool progressSteppedBack = false;
 };
 
 class EngineScenario : public testing::Test

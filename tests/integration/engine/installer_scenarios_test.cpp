@@ -139,6 +139,19 @@ TEST_F(FreshInstall, WithoutPackagesOnlyAddedItemsThenSingleFiles)
     EXPECT_EQ(diff, std::vector<std::string>{"readme.txt"});
 }
 
+TEST_F(FreshInstall, CacheThatCannotBeDownloadedFailsWithCode2)
+{
+    WriteGameFile(image.Path(), {"Data.cch", CacheWriter(258, 0).Bytes(), 1600000000});
+    OddServer odd;
+    ASSERT_TRUE(odd.Start(image.Path()));
+    // The probe (a header request) passes, every transfer fails; the prefix is part of each path.
+    server = odd.Host() + "/headonly";
+    EngineRun run = Run();
+    EXPECT_EQ(run.state, kFailed);
+    EXPECT_EQ(run.error, CKrInstaller::ErrorCacheDownload);
+    EXPECT_EQ(run.events, (std::vector<std::pair<int, bool>>{{10005, true}}));
+}
+
 TEST_F(FreshInstall, UnreachableServerFailsWithCode1AndTouchesNothing)
 {
     server = "127.0.0.1:" + std::to_string(UnusedLoopbackPort());
@@ -206,6 +219,7 @@ TEST_F(Update, FetchesChangedMissingAndLongerFilesAndNothingElse)
     EXPECT_EQ(nginx.CountRequests("GET /Data/file_3.pak.zip"), 1u);
     EXPECT_GT(run.doneMB, 0.0f);
     EXPECT_EQ(run.doneMB, run.totalMB);
+    EXPECT_FALSE(run.progressSteppedBack);
 
     std::vector<std::string> diff = DiffWithImage();
     EXPECT_EQ(diff, std::vector<std::string>{unknown});

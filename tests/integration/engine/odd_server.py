@@ -7,6 +7,7 @@ Serves files below --root like a plain static server, except for these path pref
   /nodate/...         the file without Last-Modified
   /drop/...           promises the whole file, sends half of it and closes the connection
   /slow/...           sends the file in small pieces with pauses
+  /headonly/...       answers HEAD as usual and every GET with 500
 Writes its port to --port-file once it listens; ends with its parent process.
 """
 import argparse
@@ -37,11 +38,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def _answer(self, send_body):
         path = self.path
         mode = ""
-        for prefix in ("/status/", "/nolength/", "/nodate/", "/drop/", "/slow/"):
+        for prefix in ("/status/", "/nolength/", "/nodate/", "/drop/", "/slow/", "/headonly/"):
             if path.startswith(prefix):
                 mode = prefix.strip("/")
                 path = path[len(prefix) - 1:]
                 break
+        if mode == "headonly" and send_body:
+            path = "/500" + path
+            mode = "status"
         if mode == "status":
             code_text, _, rest = path.lstrip("/").partition("/")
             code = int(code_text)
