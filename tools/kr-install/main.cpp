@@ -6,8 +6,15 @@
 // 2 for unusable arguments, 130 when interrupted.
 #include "install/installer.h"
 
-#include <signal.h>
+#ifdef _WIN32
+#include <io.h>
+#define KR_ISATTY(fd) _isatty(fd)
+#else
 #include <unistd.h>
+#define KR_ISATTY(fd) isatty(fd)
+#endif
+
+#include <csignal>
 
 #include <chrono>
 #include <cstdio>
@@ -28,7 +35,7 @@ const char kUsage[] =
     "  --helper-build  behave as the install helper's engine instead of the launcher's\n"
     "  --item          an extra file fetched by its plain name; with :extract it is unpacked too\n";
 
-volatile sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_interrupted = 0;
 
 void OnSignal(int)
 {
@@ -136,12 +143,10 @@ int main(int argc, char** argv)
     if (package.empty() || package.find_first_of("\\/:*?\"<>|") != std::string::npos)
         return Usage("--package wants a plain name");
 
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
 
-    const bool terminal = isatty(fileno(stdout)) != 0;
+    const bool terminal = KR_ISATTY(fileno(stdout)) != 0;
     auto started = std::chrono::steady_clock::now();
     int state = 0, error = 0;
     float done = 0, total = 0;
