@@ -166,9 +166,10 @@ private:
     void ReportEvent(int eventType, bool newInstall);
 
     // installer_threads.cpp
-    void FreshStep();
+    // Both return true when they handled an item.
+    bool FreshStep();
     void DirectXStep();
-    void UpdateStep();
+    bool UpdateStep();
     void InstallPackage(InstallItem* item);
     void InstallSingleFile(InstallItem* item);
     bool ExtractZip(const std::string& zipPath);

@@ -72,16 +72,17 @@ void CKrInstaller::ControlMain()
             SetState(StateDecide);
             while (m_controlRunning.load(std::memory_order_acquire))
             {
+                bool handledItem = false;
                 switch (m_state.load(std::memory_order_acquire))
                 {
                 case StateFreshInstall:
-                    FreshStep();
+                    handledItem = FreshStep();
                     break;
                 case StateWaitDirectX:
                     DirectXStep();
                     break;
                 case StateUpdate:
-                    UpdateStep();
+                    handledItem = UpdateStep();
                     break;
                 case StateFinished:
                     SleepWhile(m_controlRunning, m_settings.timings.roundMs);
@@ -93,14 +94,16 @@ void CKrInstaller::ControlMain()
                 default:
                     break;
                 }
-                kr::os::SleepMs(1);
+                // Pausing after every file would cost a millisecond each over thousands of files.
+                if (!handledItem)
+                    kr::os::SleepMs(1);
             }
         }
     }
     m_controlBusy.store(false, std::memory_order_release);
 }
 
-void CKrInstaller::FreshStep()
+bool CKrInstaller::FreshStep()
 {
     InstallItem* item = nullptr;
     {
@@ -116,7 +119,7 @@ void CKrInstaller::FreshStep()
         kr::os::SleepMs(m_settings.timings.idleMs);
         if (AllItemsDone())
             SetState(m_directXSetupStarted.load(std::memory_order_acquire) ? StateWaitDirectX : StateVerify);
-        return;
+        return false;
     }
     item->status.store(ItemDownloading, std::memory_order_release);
     bool isPackage = (item->flags & ItemPackage) != 0;
@@ -128,7 +131,7 @@ void CKrInstaller::FreshStep()
             m_freshQueue.push_back(item);
         }
         SleepWhile(m_controlRunning, m_settings.timings.failurePauseMs);
-        return;
+        return true;
     }
     if (isPackage)
     {
@@ -142,12 +145,13 @@ void CKrInstaller::FreshStep()
         // Packages are large: do not let the disk fill with ones that wait for extraction.
         if (waiting > 2)
             SleepWhile(m_controlRunning, m_settings.timings.backlogWaitMs);
-        return;
+        return true;
     }
     if (item->flags & ItemExtract)
         ExtractInPlace(item);
     item->status.store(ItemDone, std::memory_order_release);
     CompleteTransfer(0, item->downloadSize, true);
+    return true;
 }
 
 void CKrInstaller::DirectXStep()
@@ -164,7 +168,7 @@ void CKrInstaller::DirectXStep()
         SetState(StateVerify);
 }
 
-void CKrInstaller::UpdateStep()
+bool CKrInstaller::UpdateStep()
 {
     InstallItem* item = nullptr;
     {
@@ -186,7 +190,7 @@ void CKrInstaller::UpdateStep()
             if (counters.totalItems != 0 || m_freshInstall)
                 ReportEvent(kEventInstallFinished, false);
         }
-        return;
+        return false;
     }
     item->status.store(ItemDownloading, std::memory_order_release);
     bool ok = false;
@@ -220,6 +224,7 @@ void CKrInstaller::UpdateStep()
         }
         SleepWhile(m_controlRunning, m_settings.timings.failurePauseMs);
     }
+    return true;
 }
 
 void CKrInstaller::ExtractInPlace(InstallItem* item)
@@ -322,7 +327,6 @@ void CKrInstaller::InstallMain()
             InstallPackage(item);
         else
             InstallSingleFile(item);
-        kr::os::SleepMs(1);
     }
     m_activeInstallThreads.fetch_sub(1, std::memory_order_acq_rel);
 }
