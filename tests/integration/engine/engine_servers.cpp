@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -125,10 +126,28 @@ std::string NginxServer::Host() const
 
 std::vector<std::string> NginxServer::Requests() const
 {
+    // nginx logs a request after its last byte went out, so a client can be faster than the log. A
+    // request of our own, once logged, shows that everything before it is in the log too.
+    static std::atomic<unsigned> counter{0};
+    const std::string sentinel = "/.kr-log-sync-" + std::to_string(counter++);
+    RawHttpRequest(m_port, "GET", sentinel, "", nullptr);
     std::vector<std::string> lines;
-    std::istringstream in(ReadWholeFile(m_dir.Path() + "access.log"));
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    for (int attempt = 0; attempt < 500; ++attempt)
+    {
+        lines.clear();
+        bool synced = false;
+        std::istringstream in(ReadWholeFile(m_dir.Path() + "access.log"));
+        for (std::string line; std::getline(in, line);)
+        {
+            if (line.find("/.kr-log-sync-") != std::string::npos)
+                synced = synced || line.find(sentinel + " ") != std::string::npos;
+            else
+                lines.push_back(line);
+        }
+        if (synced)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     return lines;
 }
 
