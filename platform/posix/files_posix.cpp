@@ -99,30 +99,6 @@ bool IsDirectory(const std::string& path)
     return stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool GetFileSize(const std::string& path, uint64_t* size)
-{
-    FileInfo info;
-    if (!GetFileInfo(path, info))
-        return false;
-    if (size)
-        *size = info.size;
-    return true;
-}
-
-bool GetFileTimes(const std::string& path, uint64_t* creation, uint64_t* lastAccess, uint64_t* lastWrite)
-{
-    FileInfo info;
-    if (!GetFileInfo(path, info))
-        return false;
-    if (creation)
-        *creation = info.creation;
-    if (lastAccess)
-        *lastAccess = info.lastAccess;
-    if (lastWrite)
-        *lastWrite = info.lastWrite;
-    return true;
-}
-
 bool SetFileTimes(const std::string& path, const uint64_t* /*creation*/, const uint64_t* lastAccess,
                   const uint64_t* lastWrite)
 {
