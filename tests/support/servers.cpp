@@ -63,68 +63,47 @@ int Run(const std::string& command)
 
 } // namespace
 
-DevServer::~DevServer()
+bool ChildProcess::Spawn(const std::vector<std::string>& argv, bool quietStdout)
 {
     Stop();
-}
-
-bool DevServer::Start(const std::string& script, const std::vector<std::string>& args)
-{
-    if (m_pid > 0)
-        return false;
-    const std::string portFile = m_dir.Path() + "port";
-    std::vector<std::string> words = {"python3",
-                                      SourceDir() + "tools/devservers/" + script,
-                                      "--port-file",
-                                      portFile,
-                                      "--parent-pid",
-                                      std::to_string(::getpid()),
-                                      "--lifetime",
-                                      "300"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
+    std::vector<std::string> words = argv;
+    std::vector<char*> args;
     for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-
+        args.push_back(w.data());
+    args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (quietStdout)
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return false;
     m_pid = pid;
-
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        std::string text = ReadWholeFile(portFile);
-        if (!text.empty())
-        {
-            m_port = std::atoi(text.c_str());
-            return m_port > 0;
-        }
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
-        {
-            m_pid = -1;
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    Stop();
-    return false;
+    return true;
 }
 
-void DevServer::Stop()
+bool ChildProcess::IsRunning()
+{
+    if (m_pid <= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
+    {
+        m_pid = -1;
+        return false;
+    }
+    return true;
+}
+
+void ChildProcess::Stop()
 {
     if (m_pid <= 0)
         return;
     ::kill(m_pid, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 300; ++i)
     {
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
         {
@@ -136,6 +115,63 @@ void DevServer::Stop()
     ::kill(m_pid, SIGKILL);
     ::waitpid(m_pid, &status, 0);
     m_pid = -1;
+}
+
+bool WaitForPort(int port, int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        int fd = ConnectLoopback(port);
+        if (fd >= 0)
+        {
+            ::close(fd);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+DevServer::~DevServer()
+{
+    Stop();
+}
+
+bool DevServer::Start(const std::string& script, const std::vector<std::string>& args)
+{
+    std::vector<std::string> all = {"--lifetime", "300"};
+    all.insert(all.end(), args.begin(), args.end());
+    return StartScript(SourceDir() + "tools/devservers/" + script, all);
+}
+
+bool DevServer::StartScript(const std::string& scriptPath, const std::vector<std::string>& args)
+{
+    if (m_process.IsRunning())
+        return false;
+    const std::string portFile = m_dir.Path() + "port";
+    std::vector<std::string> words = {"python3", scriptPath, "--port-file", portFile, "--parent-pid",
+                                      std::to_string(::getpid())};
+    words.insert(words.end(), args.begin(), args.end());
+    if (!m_process.Spawn(words, true))
+        return false;
+
+    // The server writes its port once it listens.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        std::string text = ReadWholeFile(portFile);
+        if (!text.empty())
+        {
+            m_port = std::atoi(text.c_str());
+            return m_port > 0;
+        }
+        if (!m_process.IsRunning())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Stop();
+    return false;
 }
 
 std::string DevServer::Url(const std::string& schemeAndHost) const

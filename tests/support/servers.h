@@ -6,6 +6,27 @@
 
 namespace kr::test {
 
+// A child program, ended (SIGTERM, then SIGKILL) when stopped or destroyed. POSIX only.
+class ChildProcess
+{
+public:
+    ChildProcess() = default;
+    ~ChildProcess() { Stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // argv[0] is looked up in PATH; with quietStdout the child's standard output goes to /dev/null.
+    bool Spawn(const std::vector<std::string>& argv, bool quietStdout = false);
+    bool IsRunning();
+    void Stop();
+
+private:
+    int m_pid = -1;
+};
+
+// True once something accepts connections on the loopback port.
+bool WaitForPort(int port, int timeoutMs);
+
 // A development server of tools/devservers (Python 3) run for a test: started on a free loopback
 // port, ended at destruction; it also ends by itself if the test process dies. POSIX only.
 class DevServer
@@ -18,7 +39,9 @@ public:
 
     // Starts `script` (a file name in tools/devservers) with `args` and waits until it listens.
     bool Start(const std::string& script, const std::vector<std::string>& args = {});
-    void Stop();
+    // Starts any Python server script that takes --port-file and --parent-pid.
+    bool StartScript(const std::string& scriptPath, const std::vector<std::string>& args);
+    void Stop() { m_process.Stop(); }
 
     int Port() const { return m_port; }
     // "http://127.0.0.1:<port>" (or the scheme and host given).
@@ -27,7 +50,7 @@ public:
     std::string Admin(const std::string& call, const std::string& json = "{}") const;
 
 private:
-    int m_pid = -1;
+    ChildProcess m_process;
     int m_port = 0;
     TempDir m_dir;
 };

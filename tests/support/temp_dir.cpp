@@ -1,5 +1,6 @@
 #include "tests/support/temp_dir.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -33,6 +34,16 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     fs::remove_all(m_path, ec);
+}
+
+std::vector<std::string> EntryNames(const std::string& dir)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fs::path(dir), ec))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string ReadWholeFile(const std::string& path)

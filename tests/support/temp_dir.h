@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace kr::test {
 
@@ -18,6 +19,9 @@ public:
 private:
     std::string m_path;
 };
+
+// Sorted names of the entries of a directory (without "." and "..").
+std::vector<std::string> EntryNames(const std::string& dir);
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);

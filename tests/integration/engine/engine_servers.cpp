@@ -3,91 +3,15 @@
 #include "tests/support/servers.h"
 #include "tests/support/test_env.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <sstream>
 #include <thread>
 
-extern char** environ;
-
 namespace kr::test
 {
-
-bool ChildProcess::Spawn(const std::vector<std::string>& argv)
-{
-    Stop();
-    std::vector<std::string> words = argv;
-    std::vector<char*> args;
-    for (std::string& w : words)
-        args.push_back(&w[0]);
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
-        return false;
-    m_pid = pid;
-    return true;
-}
-
-bool ChildProcess::IsRunning()
-{
-    if (m_pid <= 0)
-        return false;
-    int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid)
-    {
-        m_pid = -1;
-        return false;
-    }
-    return true;
-}
-
-void ChildProcess::Stop()
-{
-    if (m_pid <= 0)
-        return;
-    kill(m_pid, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 300; ++i)
-    {
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
-        {
-            m_pid = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, &status, 0);
-    m_pid = -1;
-}
-
-bool WaitForPort(int port, int timeoutMs)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (ok)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
 
 bool NginxServer::Start(const std::string& root)
 {
@@ -161,28 +85,13 @@ size_t NginxServer::CountRequests(const std::string& prefix) const
 
 bool OddServer::Start(const std::string& root)
 {
-    const std::string portFile = m_dir.Path() + "port";
-    if (!m_process.Spawn({"python3", SourceDir() + "tests/integration/engine/odd_server.py", "--root", root,
-                          "--port-file", portFile, "--parent-pid", std::to_string(getpid())}))
-        return false;
-    for (int i = 0; i < 750; ++i)
-    {
-        std::string text = ReadWholeFile(portFile);
-        if (!text.empty())
-        {
-            m_port = std::atoi(text.c_str());
-            return m_port > 0 && WaitForPort(m_port, 5000);
-        }
-        if (!m_process.IsRunning())
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return m_server.StartScript(SourceDir() + "tests/integration/engine/odd_server.py", {"--root", root}) &&
+           WaitForPort(m_server.Port(), 5000);
 }
 
 std::string OddServer::Host() const
 {
-    return "127.0.0.1:" + std::to_string(m_port);
+    return "127.0.0.1:" + std::to_string(m_server.Port());
 }
 
 } // namespace kr::test

@@ -1,6 +1,7 @@
 #pragma once
 // Local servers for the engine's integration tests: nginx serving a release directory, and a small
 // Python server that misbehaves on purpose. Both listen on loopback only and stop at destruction.
+#include "tests/support/servers.h"
 #include "tests/support/temp_dir.h"
 
 #include <string>
@@ -8,22 +9,6 @@
 
 namespace kr::test
 {
-
-class ChildProcess
-{
-public:
-    ChildProcess() = default;
-    ~ChildProcess() { Stop(); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool Spawn(const std::vector<std::string>& argv);
-    bool IsRunning();
-    void Stop();
-
-private:
-    int m_pid = -1;
-};
 
 class NginxServer
 {
@@ -49,16 +34,11 @@ class OddServer
 {
 public:
     bool Start(const std::string& root);
-    int Port() const { return m_port; }
+    int Port() const { return m_server.Port(); }
     std::string Host() const;
 
 private:
-    TempDir m_dir;
-    ChildProcess m_process;
-    int m_port = 0;
+    DevServer m_server;
 };
-
-// True once something accepts connections on the loopback port.
-bool WaitForPort(int port, int timeoutMs);
 
 } // namespace kr::test

@@ -16,6 +16,7 @@
 
 using kr::test::ReadWholeFile;
 using kr::test::TempDir;
+using kr::test::EntryNames;
 using kr::test::WriteWholeFile;
 
 namespace {
@@ -40,18 +41,6 @@ void MakeZip(const TempDir& dir, const std::string& zipPath, const std::string& 
                            "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n" +
                                body);
     ASSERT_EQ(0, RunCommand("python3 '" + script + "' '" + zipPath + "'")) << body;
-}
-
-std::vector<std::string> Names(const std::string& dir)
-{
-    std::vector<kr::os::FileInfo> entries;
-    kr::os::ListDirectory(dir, entries);
-    std::vector<std::string> names;
-    for (const auto& e : entries)
-        if (e.name != "." && e.name != "..")
-            names.push_back(e.name);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST(ForeignZipTest, DosAttributesDecideWhatIsExtracted)
@@ -154,8 +143,8 @@ TEST(ForeignZipTest, TraversalNamesFromAnotherToolAreRefused)
     ASSERT_TRUE(zip.Open(zipPath));
     EXPECT_FALSE(zip.ExtractAll(target.c_str(), true));
     EXPECT_EQ(6u, zip.GetExtractStats().entriesRefused);
-    EXPECT_EQ((std::vector<std::string>{"fine.txt"}), Names(target));
-    EXPECT_EQ((std::vector<std::string>{"evil.zip", "make_zip.py", "t"}), Names(dir.Path()));
+    EXPECT_EQ((std::vector<std::string>{"fine.txt"}), EntryNames(target));
+    EXPECT_EQ((std::vector<std::string>{"evil.zip", "make_zip.py", "t"}), EntryNames(dir.Path()));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 using kr::test::ReadWholeFile;
 using kr::test::TempDir;
+using kr::test::EntryNames;
 using kr::test::WriteWholeFile;
 
 namespace {
@@ -38,18 +39,6 @@ uint64_t DosFileTime(uint32_t dos)
     uint64_t ft = 0;
     DosToFileTime(static_cast<uint16_t>(dos >> 16), static_cast<uint16_t>(dos & 0xFFFF), &ft);
     return ft;
-}
-
-std::vector<std::string> Names(const std::string& dir)
-{
-    std::vector<kr::os::FileInfo> entries;
-    kr::os::ListDirectory(dir, entries);
-    std::vector<std::string> names;
-    for (const auto& e : entries)
-        if (e.name != "." && e.name != "..")
-            names.push_back(e.name);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST(ZipTest, WindowsStyleArchiveExtractsBesideItself)
@@ -113,7 +102,7 @@ TEST(ZipTest, FilesFromDiskRoundTripIntoAnotherDirectory)
     EXPECT_EQ("", ReadWholeFile(target + "/empty.bin"));
     EXPECT_TRUE(FileExists(target + "/empty.bin"));
     EXPECT_EQ("later", ReadWholeFile(target + "/later.txt"));
-    EXPECT_EQ((std::vector<std::string>{"round.zip", "src", "target"}), Names(dir.Path()));
+    EXPECT_EQ((std::vector<std::string>{"round.zip", "src", "target"}), EntryNames(dir.Path()));
 }
 
 TEST(ZipTest, EntriesThatWouldLeaveTheTargetAreNeverWritten)
@@ -141,9 +130,9 @@ TEST(ZipTest, EntriesThatWouldLeaveTheTargetAreNeverWritten)
         EXPECT_FALSE(ok) << "refused entries are reported";
         EXPECT_EQ(sizeof bad / sizeof bad[0] + 1, zip.GetExtractStats().entriesRefused);
         EXPECT_EQ("good", ReadWholeFile(target + "good/file.txt")) << "the sound entries are still extracted";
-        EXPECT_EQ((std::vector<std::string>{"evil.zip", "inner"}), Names(dir.Path()));
-        EXPECT_EQ((std::vector<std::string>{"target"}), Names(dir.Path() + "inner"));
-        EXPECT_EQ((std::vector<std::string>{"good"}), Names(target));
+        EXPECT_EQ((std::vector<std::string>{"evil.zip", "inner"}), EntryNames(dir.Path()));
+        EXPECT_EQ((std::vector<std::string>{"target"}), EntryNames(dir.Path() + "inner"));
+        EXPECT_EQ((std::vector<std::string>{"good"}), EntryNames(target));
     }
     for (const char* name : bad)
         EXPECT_FALSE(CKrZipFile::IsSafeEntryName(name)) << name;
@@ -191,7 +180,7 @@ TEST(ZipTest, EmptyArchivesUnreadableFilesAndMissingDirectories)
     CKrZipFile zip;
     ASSERT_TRUE(zip.Open(empty));
     EXPECT_TRUE(zip.ExtractAll());
-    EXPECT_EQ((std::vector<std::string>{"empty.zip"}), Names(dir.Path()));
+    EXPECT_EQ((std::vector<std::string>{"empty.zip"}), EntryNames(dir.Path()));
 
     WriteWholeFile(dir.Path() + "junk.zip", "this is not a zip archive at all, just text");
     EXPECT_FALSE(zip.Open(dir.Path() + "junk.zip"));
