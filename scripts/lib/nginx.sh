@@ -54,8 +54,8 @@ CONF
             export KR_NGINX_PORT KR_NGINX_PID
             return 0
         fi
-        kill "$KR_NGINX_PID" 2>/dev/null
-        wait "$KR_NGINX_PID" 2>/dev/null
+        kill "$KR_NGINX_PID" 2>/dev/null || true
+        wait "$KR_NGINX_PID" 2>/dev/null || true
     done
     echo "nginx did not start; see $workdir/error.log" >&2
     return 1
@@ -64,8 +64,8 @@ CONF
 kr_nginx_stop() {
     local pidfile="$1/nginx.kr-pid"
     [ -f "$pidfile" ] || return 0
-    kill "$(cat "$pidfile")" 2>/dev/null
-    wait "$(cat "$pidfile")" 2>/dev/null
+    kill "$(cat "$pidfile")" 2>/dev/null || true
+    wait "$(cat "$pidfile")" 2>/dev/null || true
     rm -f "$pidfile"
     return 0
 }
