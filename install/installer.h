@@ -56,7 +56,7 @@ struct CKrInstallerTimings
     uint32_t idleMs = 20;            // a queue was empty
     uint32_t roundMs = 100;          // between idle worker rounds, before state 6, in state 6
     uint32_t failurePauseMs = 100;   // after a failed download, before the next request
-    uint32_t backlogWaitMs = 4000;   // more than 2 packages already waited for extraction
+    uint32_t backlogWaitMs = 4000;   // longest pause while more than 2 packages wait for extraction
     uint32_t directXPollMs = 500;    // between probes for the DirectX runtime
     uint32_t directXSettleMs = 4000; // after the runtime appeared
 };
@@ -176,6 +176,7 @@ private:
     void ExtractInPlace(InstallItem* item);
     void WriteMarker(const InstallItem* item);
     bool SleepWhile(const std::atomic<bool>& running, uint32_t ms);
+    void WaitForInstallBacklog();
     std::string ItemDir(const InstallItem* item) const;
     bool IsLauncher() const { return m_settings.build == KrInstallerBuild::Launcher; }
 

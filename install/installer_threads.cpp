@@ -50,6 +50,21 @@ bool CKrInstaller::SleepWhile(const std::atomic<bool>& running, uint32_t ms)
     return running.load(std::memory_order_acquire);
 }
 
+void CKrInstaller::WaitForInstallBacklog()
+{
+    // Up to the backlog wait, but no longer than the install thread needs to catch up.
+    for (uint32_t waited = 0; waited < m_settings.timings.backlogWaitMs; waited += 20)
+    {
+        {
+            CKrScopedLock lock(m_installMutex);
+            if (m_installQueue.size() <= 2)
+                return;
+        }
+        if (!SleepWhile(m_controlRunning, 20))
+            return;
+    }
+}
+
 std::string CKrInstaller::ItemDir(const InstallItem* item) const
 {
     return item->destDir.empty() ? m_installDir : item->destDir;
@@ -144,7 +159,7 @@ bool CKrInstaller::FreshStep()
         }
         // Packages are large: do not let the disk fill with ones that wait for extraction.
         if (waiting > 2)
-            SleepWhile(m_controlRunning, m_settings.timings.backlogWaitMs);
+            WaitForInstallBacklog();
         return true;
     }
     if (item->flags & ItemExtract)
