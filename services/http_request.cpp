@@ -100,6 +100,12 @@ bool CKrHttpRequest::PostJson(const char* url, const char* path)
     return ok;
 }
 
+void CKrHttpRequest::TakeResponse(const std::string& text)
+{
+    m_response = text;
+    ParseFlat(m_response, m_values);
+}
+
 std::string CKrHttpRequest::GetString(const std::string& key) const
 {
     auto it = m_values.find(key);

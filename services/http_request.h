@@ -22,6 +22,9 @@ public:
     // whatever the HTTP status.
     bool PostJson(const char* url, const char* path);
 
+    // Takes `text` as the answer of a completed transfer, as PostJson does (replayed answers, tests).
+    void TakeResponse(const std::string& text);
+
     std::string GetString(const std::string& key) const;
     // The value read like atoi; 0 when absent.
     int GetInt(const std::string& key) const;
