@@ -1,0 +1,141 @@
+#include "installhelper/install_helper.h"
+#include "installhelper/signed_request.h"
+
+#include "platform/files.h"
+#include "platform/threads.h"
+#include "tests/support/servers.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+using namespace kr::helper;
+
+namespace {
+
+std::vector<std::string> TestKeys(const char* prefix)
+{
+    std::vector<std::string> keys;
+    for (int i = 0; i < CKrHttpRequest::kKeyCount; ++i)
+        keys.push_back(prefix + std::to_string(100 + i));
+    return keys;
+}
+
+std::string Joined(const std::vector<std::string>& keys)
+{
+    std::string all;
+    for (const std::string& k : keys)
+        all += (all.empty() ? "" : ",") + k;
+    return all;
+}
+
+class HelperServer : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Start("helper_settings.py", {"--keys", Joined(m_keys), "--download-server",
+                                                          "127.0.0.1:" + std::to_string(kr::test::UnusedLoopbackPort())}));
+    }
+
+    CKrInstallHelperConfig Config()
+    {
+        CKrInstallHelperConfig config;
+        config.launcherServerUrl = m_server.Url();
+        config.signatureKeys = m_keys;
+        std::string shared = m_shared.Path(), user = m_user.Path();
+        shared.pop_back();
+        user.pop_back();
+        config.findBaseFolders = [shared, user](std::string& s, std::string& u) {
+            s = shared;
+            u = user;
+        };
+        config.timings.startDelayMs = 0;
+        return config;
+    }
+
+    // Polls until the status leaves 0..99 or the time is up.
+    static int FinalStatus(CKrInstallHelper& helper)
+    {
+        for (int i = 0; i < 500; ++i)
+        {
+            int status = helper.GetInstallPluginStatus();
+            if (status < 0 || status == 100)
+                return status;
+            kr::os::SleepMs(10);
+        }
+        return helper.GetInstallPluginStatus();
+    }
+
+    std::vector<std::string> m_keys = TestKeys("Ks");
+    kr::test::DevServer m_server;
+    kr::test::TempDir m_shared, m_user;
+};
+
+} // namespace
+
+TEST_F(HelperServer, SignedRequestIsAcceptedAndCarriesNoKey)
+{
+    const std::regex layout("/data\\?signature_version=([0-9]+)&signature=[0-9a-f]{40}\"");
+    std::set<int> versions;
+    for (int i = 0; i < 25; ++i)
+    {
+        CKrHttpRequest request(m_keys);
+        // Without the scheme: "http://" goes in front.
+        ASSERT_EQ(1, request.SendSignedRequest(m_server.Url("127.0.0.1") + "/data"));
+        EXPECT_EQ("127.0.0.1:", GetSetting(request.GetAnswer(), "downloadserver").substr(0, 10));
+    }
+    std::string log = m_server.Admin("requests");
+    for (std::sregex_iterator it(log.begin(), log.end(), layout), end; it != end; ++it)
+        versions.insert(std::stoi((*it)[1]));
+    ASSERT_FALSE(versions.empty());
+    EXPECT_LT(*versions.rbegin(), 20); // the last key is never chosen
+    for (const std::string& key : m_keys)
+        EXPECT_EQ(std::string::npos, log.find(key));
+
+    // Keys the server does not hold: an answer still arrives, without the setting.
+    CKrHttpRequest stranger(TestKeys("Xx"));
+    ASSERT_EQ(1, stranger.SendSignedRequest(m_server.Url() + "/data"));
+    EXPECT_STREQ("bad signature", stranger.GetAnswer());
+
+    CKrHttpRequest unreachable(m_keys);
+    EXPECT_EQ(0, unreachable.SendSignedRequest("http://127.0.0.1:" +
+                                               std::to_string(kr::test::UnusedLoopbackPort()) + "/data"));
+}
+
+TEST_F(HelperServer, PluginRunReportsAnUnreachableDownloadServerAndUninstallRemovesTheRoot)
+{
+    CKrInstallHelper helper(Config());
+    EXPECT_EQ(0, helper.GetInstallPluginStatus());
+    std::string shared = m_shared.Path();
+    shared.pop_back();
+    EXPECT_EQ(shared + "\\QuorvaleOnline\\", std::string(helper.GetInstallDirectory()));
+    ASSERT_EQ(1, helper.InstallPlugin());
+    EXPECT_EQ("127.0.0.1:", helper.DownloadServer().substr(0, 10));
+    EXPECT_EQ(-1, FinalStatus(helper));
+    EXPECT_EQ(1, helper.EndInstall());
+    EXPECT_EQ(0, helper.GetInstallPluginStatus());
+    EXPECT_EQ(1, helper.EndInstall());
+
+    // An answer without the setting: the engine starts with no server and fails the same way.
+    m_server.Admin("config", R"({"settings":"-Other=1 DownloadServer=nope"})");
+    ASSERT_EQ(1, helper.InstallPlugin());
+    EXPECT_EQ("", helper.DownloadServer());
+    EXPECT_EQ(-1, FinalStatus(helper));
+    helper.EndInstallPlugin();
+
+    ASSERT_TRUE(kr::os::IsDirectory(helper.Directories().installDataDir));
+    EXPECT_EQ(0, helper.Uninstall());
+    EXPECT_FALSE(kr::os::IsDirectory(helper.Directories().installRoot));
+}
+
+TEST_F(HelperServer, NoAnswerMeansNoEngine)
+{
+    CKrInstallHelperConfig config = Config();
+    config.launcherServerUrl = "http://127.0.0.1:" + std::to_string(kr::test::UnusedLoopbackPort());
+    CKrInstallHelper helper(config);
+    EXPECT_EQ(0, helper.InstallPlugin());
+    EXPECT_EQ(0, helper.GetInstallPluginStatus());
+}
