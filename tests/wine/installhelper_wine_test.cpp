@@ -1,6 +1,8 @@
 // The install-helper library as an installer host uses it: loaded with LoadLibraryA from this
 // program's directory, every export found by its plain name. The scenario runs the test copy of
 // the library against the launcher server role and nginx that tests/wine/run.sh started.
+#include "installhelper/helper_logic.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -213,4 +215,19 @@ TEST(HelperDll, InstallsPluginAndGameFromTheServers)
         EXPECT_EQ(0, lib.Call("Uninstall"));
     }
     _putenv(("KR_TEST_HELPER_LAUNCHER_SERVER=" + server).c_str());
+}
+
+TEST(HelperDll, TreeRemovalLeavesTheTargetsOfDirectoryLinks)
+{
+    kr::test::TempDir temp, outside;
+    std::string root = temp.Path() + "QuorvaleOnline";
+    ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((outside.Path() + "keep").c_str(), nullptr));
+    std::ofstream(outside.Path() + "keep\\precious.txt") << "x";
+    if (!CreateSymbolicLinkA((root + "\\link").c_str(), (outside.Path() + "keep").c_str(),
+                             SYMBOLIC_LINK_FLAG_DIRECTORY))
+        GTEST_SKIP() << "no directory links here (error " << GetLastError() << ")";
+    EXPECT_TRUE(kr::helper::RemoveDirectoryTree(root));
+    EXPECT_FALSE(IsDir(root));
+    EXPECT_TRUE(fs::exists(outside.Path() + "keep\\precious.txt"));
 }
