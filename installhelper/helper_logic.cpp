@@ -5,9 +5,11 @@
 
 #include <vector>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
-namespace {
+namespace
+{
 
 constexpr int kStateFinished = 6;
 constexpr int kStateFailed = 7;

@@ -3,7 +3,8 @@
 // the settings lookup, the uninstall name check, the directory candidates and the tree removal.
 #include <string>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
 // The product folder every directory resolution and the uninstall check use.
 constexpr const char* kProductFolder = "QuorvaleOnline";

@@ -2,7 +2,8 @@
 
 #include "installhelper/signed_request.h"
 
-namespace kr::helper {
+namespace kr::helper
+{
 
 CKrInstallHelper::CKrInstallHelper(CKrInstallHelperConfig config) : m_config(std::move(config)) {}
 

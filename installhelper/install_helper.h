@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
 struct CKrInstallHelperConfig
 {

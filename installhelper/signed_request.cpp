@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
 CKrHttpRequest::CKrHttpRequest(std::vector<std::string> keys) : m_keys(std::move(keys)) {}
 

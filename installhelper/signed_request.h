@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
 class CKrHttpRequest
 {

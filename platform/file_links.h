@@ -3,7 +3,8 @@
 // other reparse points). Removing a tree must remove such an entry without following it.
 #include <string>
 
-namespace kr::os {
+namespace kr::os
+{
 
 // True when `path` itself is a link; the link is never followed.
 bool IsLinkEntry(const std::string& path);

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
-namespace {
+namespace
+{
 
 class TextSink : public kr::os::DownloadSink
 {

@@ -1,15 +1,18 @@
 #include "installhelper/win32/base_folders.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
-namespace {
+namespace
+{
 
 // Known folders, spelt out so that the library needs no GUID import library.
 const GUID kFolderPublic = {0xDFDF76A2, 0xC82A, 0x4D63, {0x90, 0x6A, 0x56, 0x44, 0xAC, 0x45, 0x73, 0x85}};
-const GUID kFolderLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+const GUID kFolderLocalAppDataLow = {
+    0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 constexpr int kCommonAppDataCreate = 0x8023;
 constexpr int kLocalAppDataCreate = 0x801C;
 constexpr DWORD kKnownFolderCreate = 0x8000;

@@ -6,13 +6,15 @@
 
 #include <windows.h>
 
-namespace {
+namespace
+{
 
 // Never destroyed: stopping engines from the loader's detach would wait for threads that cannot
 // end while the loader lock is held, or that the process has already ended.
 kr::helper::CKrInstallHelper& Helper()
 {
-    static kr::helper::CKrInstallHelper* helper = [] {
+    static kr::helper::CKrInstallHelper* helper = []
+    {
         kr::helper::CKrInstallHelperConfig config;
         config.launcherServerUrl = kr::helper::CompiledLauncherServer();
         config.signatureKeys = kr::helper::CompiledSignatureKeys();

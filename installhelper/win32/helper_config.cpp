@@ -3,7 +3,8 @@
 
 #include <cstdlib>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
 std::string CompiledLauncherServer()
 {

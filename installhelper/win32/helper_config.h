@@ -2,7 +2,8 @@
 #include <string>
 #include <vector>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
 std::string CompiledLauncherServer();
 std::vector<std::string> CompiledSignatureKeys();

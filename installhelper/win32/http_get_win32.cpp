@@ -4,7 +4,8 @@
 #include <windows.h>
 #include <wininet.h>
 
-namespace kr::helper {
+namespace kr::helper
+{
 
 int CKrHttpRequest::HttpGet(const std::string& url, std::string& body)
 {

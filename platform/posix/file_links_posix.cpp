@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace kr::os {
+namespace kr::os
+{
 
-namespace {
+namespace
+{
 
 std::string WithoutTrailingSlashes(std::string path)
 {

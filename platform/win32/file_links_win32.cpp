@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
-namespace kr::os {
+namespace kr::os
+{
 
-namespace {
+namespace
+{
 
 std::string WithoutTrailingSeparators(std::string path)
 {

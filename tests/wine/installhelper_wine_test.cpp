@@ -17,14 +17,16 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 using IntExport = int(WINAPI*)();
 using TextExport = const char*(WINAPI*)();
 
-const std::set<std::string> kExports = {
-    "GetInstallDirectory", "InstallPlugin", "InstallGame", "GetInstallPluginStatus", "GetInstallGameStatus",
-    "EndInstallPlugin",    "EndInstallGame", "EndInstall", "Uninstall",              "IsDirectXInstalled"};
+const std::set<std::string> kExports = {"GetInstallDirectory",    "InstallPlugin",        "InstallGame",
+                                        "GetInstallPluginStatus", "GetInstallGameStatus", "EndInstallPlugin",
+                                        "EndInstallGame",         "EndInstall",           "Uninstall",
+                                        "IsDirectXInstalled"};
 
 std::string ProgramDir()
 {
@@ -181,7 +183,8 @@ TEST(HelperDll, InstallsPluginAndGameFromTheServers)
         EXPECT_FALSE(outOfRange);
 
         fs::path root = lib.Directory();
-        EXPECT_EQ(std::vector<std::string>(), MissingOrDifferent(fs::path("Z:" + image) / "Data", root / "Data"));
+        EXPECT_EQ(std::vector<std::string>(),
+                  MissingOrDifferent(fs::path("Z:" + image) / "Data", root / "Data"));
         EXPECT_EQ(std::vector<std::string>(),
                   MissingOrDifferent(fs::path("Z:" + pluginImage) / "Data", root / "Data"));
         EXPECT_EQ(Slurp(fs::path("Z:" + www) / "KelvaneRuntimeBrowserDLL.krzi"),

@@ -14,7 +14,8 @@
 
 using namespace kr::helper;
 
-namespace {
+namespace
+{
 
 // A temp dir path without its trailing separator, as the base folders come.
 std::string Base(const kr::test::TempDir& dir)
@@ -51,21 +52,21 @@ TEST(HelperStatus, MapsEveryEngineSituation)
         int expected;
     };
     const Case cases[] = {
-        {0, 0, 0.0f, 0.0f, 0},     // nothing measured: no division by zero
-        {5, 0, 3.0f, 0.0f, 0},     //
-        {5, 0, 3.0f, -1.0f, 0},    //
-        {7, 1, 5.0f, 10.0f, -1},   // server unreachable
-        {7, 2, 0.0f, 0.0f, -1},    // cache download failed
-        {7, 3, 0.0f, 0.0f, -2},    //
-        {7, 5, 10.0f, 10.0f, -2},  //
-        {6, 0, 0.0f, 0.0f, 100},   // finished with nothing to do
-        {6, 0, 3.0f, 10.0f, 100},  //
-        {5, 0, 5.0f, 10.0f, 50},   //
-        {2, 0, 1.0f, 3.0f, 33},    // truncated
-        {5, 0, 9.99f, 10.0f, 99},  //
-        {5, 0, 10.0f, 10.0f, 99},  // done but not finished: never 100
-        {5, 0, 12.0f, 10.0f, 99},  //
-        {5, 0, 3e9f, 1e-9f, 99},   // a ratio beyond any integer
+        {0, 0, 0.0f, 0.0f, 0},    // nothing measured: no division by zero
+        {5, 0, 3.0f, 0.0f, 0},    //
+        {5, 0, 3.0f, -1.0f, 0},   //
+        {7, 1, 5.0f, 10.0f, -1},  // server unreachable
+        {7, 2, 0.0f, 0.0f, -1},   // cache download failed
+        {7, 3, 0.0f, 0.0f, -2},   //
+        {7, 5, 10.0f, 10.0f, -2}, //
+        {6, 0, 0.0f, 0.0f, 100},  // finished with nothing to do
+        {6, 0, 3.0f, 10.0f, 100}, //
+        {5, 0, 5.0f, 10.0f, 50},  //
+        {2, 0, 1.0f, 3.0f, 33},   // truncated
+        {5, 0, 9.99f, 10.0f, 99}, //
+        {5, 0, 10.0f, 10.0f, 99}, // done but not finished: never 100
+        {5, 0, 12.0f, 10.0f, 99}, //
+        {5, 0, 3e9f, 1e-9f, 99},  // a ratio beyond any integer
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, StatusFromEngine(c.state, c.errorCode, c.done, c.total))
@@ -77,7 +78,8 @@ TEST(HelperSettings, FindsTheFirstMatchingDashToken)
     EXPECT_EQ("abc", GetSetting("-Foo=1 -downloadserver=abc", "DownloadServer"));
     EXPECT_EQ("a=b", GetSetting("-DownloadServer=a=b", "DownloadServer"));
     EXPECT_EQ("", GetSetting("DownloadServer=x", "DownloadServer"));
-    EXPECT_EQ("first", GetSetting("   -A=1    -DownloadServer=first  -DownloadServer=second ", "DownloadServer"));
+    EXPECT_EQ("first",
+              GetSetting("   -A=1    -DownloadServer=first  -DownloadServer=second ", "DownloadServer"));
     // Only the blank separates: a line break stays inside the value.
     EXPECT_EQ("x\ny", GetSetting("-DownloadServer=x\ny -B=2", "DownloadServer"));
     EXPECT_EQ("", GetSetting("-DownloadServerX=1 -Download=2", "DownloadServer"));

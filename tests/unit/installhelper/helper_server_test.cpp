@@ -13,7 +13,8 @@
 
 using namespace kr::helper;
 
-namespace {
+namespace
+{
 
 std::vector<std::string> TestKeys(const char* prefix)
 {
@@ -36,8 +37,9 @@ class HelperServer : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_server.Start("helper_settings.py", {"--keys", Joined(m_keys), "--download-server",
-                                                          "127.0.0.1:" + std::to_string(kr::test::UnusedLoopbackPort())}));
+        ASSERT_TRUE(m_server.Start("helper_settings.py",
+                                   {"--keys", Joined(m_keys), "--download-server",
+                                    "127.0.0.1:" + std::to_string(kr::test::UnusedLoopbackPort())}));
     }
 
     CKrInstallHelperConfig Config()
@@ -48,7 +50,8 @@ protected:
         std::string shared = m_shared.Path(), user = m_user.Path();
         shared.pop_back();
         user.pop_back();
-        config.findBaseFolders = [shared, user](std::string& s, std::string& u) {
+        config.findBaseFolders = [shared, user](std::string& s, std::string& u)
+        {
             s = shared;
             u = user;
         };
@@ -101,8 +104,8 @@ TEST_F(HelperServer, SignedRequestIsAcceptedAndCarriesNoKey)
     EXPECT_STREQ("bad signature", stranger.GetAnswer());
 
     CKrHttpRequest unreachable(m_keys);
-    EXPECT_EQ(0, unreachable.SendSignedRequest("http://127.0.0.1:" +
-                                               std::to_string(kr::test::UnusedLoopbackPort()) + "/data"));
+    EXPECT_EQ(0, unreachable.SendSignedRequest(
+                     "http://127.0.0.1:" + std::to_string(kr::test::UnusedLoopbackPort()) + "/data"));
 }
 
 TEST_F(HelperServer, PluginRunReportsAnUnreachableDownloadServerAndUninstallRemovesTheRoot)
