@@ -105,8 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     CKrZipFile zip;
     if (zip.Open(zipPath))
     {
+        // The input's length picks the options, so that the archive bytes stay untouched.
         zip.SetReplaceBackslashes(size % 2 == 1);
-        const bool ok = zip.ExtractAll((target.string() + "/").c_str(), true);
+        const bool ok = zip.ExtractAll((target.string() + "/").c_str(), size % 4 < 2);
         const CKrZipFile::ExtractStats& stats = zip.GetExtractStats();
         KR_FUZZ_CHECK(stats.entriesRefused == 0 || !ok);
         KR_FUZZ_CHECK(stats.filesWritten + stats.entriesSkipped + stats.entriesRefused <= names.size());
