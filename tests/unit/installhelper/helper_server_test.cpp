@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 #include <set>
 
@@ -129,7 +130,14 @@ TEST_F(HelperServer, PluginRunReportsAnUnreachableDownloadServerAndUninstallRemo
     EXPECT_EQ(-1, FinalStatus(helper));
     helper.EndInstallPlugin();
 
-    ASSERT_TRUE(kr::os::IsDirectory(helper.Directories().installDataDir));
+    // A file the removal keeps (a dot-file) leaves a partial tree and reports -2.
+    const std::string root = helper.Directories().installRoot;
+    kr::test::WriteWholeFile(kr::os::NativePath(root + ".keep"), "x");
+    EXPECT_EQ(-2, helper.Uninstall());
+    EXPECT_TRUE(kr::os::IsDirectory(root));
+    std::remove(kr::os::NativePath(root + ".keep").c_str());
+
+    ASSERT_TRUE(kr::os::IsDirectory(helper.Directories().installRoot));
     EXPECT_EQ(0, helper.Uninstall());
     EXPECT_FALSE(kr::os::IsDirectory(helper.Directories().installRoot));
 }
