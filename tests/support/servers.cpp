@@ -2,6 +2,8 @@
 
 #include "tests/support/test_env.h"
 
+#include <rapidjson/document.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -177,6 +179,31 @@ bool DevServer::StartScript(const std::string& scriptPath, const std::vector<std
 std::string DevServer::Url(const std::string& schemeAndHost) const
 {
     return schemeAndHost + ":" + std::to_string(m_port);
+}
+
+std::string RecordedRequest::Header(const std::string& name) const
+{
+    for (const auto& h : headers)
+        if (h.first == name)
+            return h.second;
+    return "<absent>";
+}
+
+std::vector<RecordedRequest> DevServer::Requests() const
+{
+    rapidjson::Document doc;
+    doc.Parse(Admin("requests").c_str());
+    std::vector<RecordedRequest> out;
+    if (!doc.IsArray())
+        return out;
+    for (const auto& r : doc.GetArray())
+    {
+        RecordedRequest rec{r["method"].GetString(), r["path"].GetString(), {}, r["body"].GetString()};
+        for (const auto& h : r["headers"].GetArray())
+            rec.headers.emplace_back(h[0].GetString(), h[1].GetString());
+        out.push_back(std::move(rec));
+    }
+    return out;
 }
 
 std::string DevServer::Admin(const std::string& call, const std::string& json) const

@@ -2,6 +2,7 @@
 #include "tests/support/temp_dir.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kr::test {
@@ -27,6 +28,18 @@ private:
 // True once something accepts connections on the loopback port.
 bool WaitForPort(int port, int timeoutMs);
 
+// One request as a development server recorded it.
+struct RecordedRequest
+{
+    std::string method;
+    std::string path; // with its query
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    // Value of the first header of that name, or "<absent>".
+    std::string Header(const std::string& name) const;
+};
+
 // A development server of tools/devservers (Python 3) run for a test: started on a free loopback
 // port, ended at destruction; it also ends by itself if the test process dies. POSIX only.
 class DevServer
@@ -48,6 +61,8 @@ public:
     std::string Url(const std::string& schemeAndHost = "http://127.0.0.1") const;
     // POSTs `json` to /_admin/<call> and returns the answer body, "" when the call failed.
     std::string Admin(const std::string& call, const std::string& json = "{}") const;
+    // Every request recorded so far, oldest first.
+    std::vector<RecordedRequest> Requests() const;
 
 private:
     ChildProcess m_process;

@@ -4,6 +4,7 @@
 #include "platform/download.h"
 #include "platform/threads.h"
 #include "tests/support/temp_dir.h"
+#include "tests/wine/tree_compare.h"
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
@@ -43,24 +44,10 @@ bool LoadRelease(ReleaseUnderTest& release)
     return true;
 }
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Relative paths whose bytes differ or that exist on one side only.
 std::vector<std::string> DiffTrees(const fs::path& expected, const fs::path& actual, const std::string& ignore)
 {
-    std::vector<std::string> diffs;
-    for (const auto& entry : fs::recursive_directory_iterator(expected))
-    {
-        if (!entry.is_regular_file())
-            continue;
-        fs::path rel = fs::relative(entry.path(), expected);
-        if (!fs::exists(actual / rel) || Slurp(entry.path()) != Slurp(actual / rel))
-            diffs.push_back(rel.generic_string());
-    }
+    std::vector<std::string> diffs = kr::test::MissingOrDifferent(expected, actual);
     for (const auto& entry : fs::recursive_directory_iterator(actual))
     {
         fs::path rel = fs::relative(entry.path(), actual);

@@ -4,6 +4,7 @@
 #include "installhelper/helper_logic.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_env.h"
+#include "tests/wine/tree_compare.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -89,26 +90,8 @@ bool IsDir(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Relative paths of files under `expected` that are missing from or differ under `actual`.
-std::vector<std::string> MissingOrDifferent(const fs::path& expected, const fs::path& actual)
-{
-    std::vector<std::string> diffs;
-    for (const auto& entry : fs::recursive_directory_iterator(expected))
-    {
-        if (!entry.is_regular_file())
-            continue;
-        fs::path rel = fs::relative(entry.path(), expected);
-        if (!fs::exists(actual / rel) || Slurp(entry.path()) != Slurp(actual / rel))
-            diffs.push_back(rel.generic_string());
-    }
-    return diffs;
-}
+using kr::test::MissingOrDifferent;
+using kr::test::Slurp;
 
 // Polls one status export until it gives 100 or a negative number; 100 must not come early.
 int FinalStatus(const Library& lib, const char* status, int timeoutMs, bool* outOfRange)

@@ -33,16 +33,12 @@ struct Recorded
 
 std::vector<Recorded> Requests(const DevServer& server)
 {
-    rapidjson::Document doc;
-    doc.Parse(server.Admin("requests").c_str());
     std::vector<Recorded> out;
-    if (!doc.IsArray())
-        return out;
-    for (const auto& r : doc.GetArray())
+    for (const auto& r : server.Requests())
     {
         out.emplace_back();
-        out.back().path = r["path"].GetString();
-        out.back().body.Parse(r["body"].GetString());
+        out.back().path = r.path;
+        out.back().body.Parse(r.body.c_str());
     }
     return out;
 }

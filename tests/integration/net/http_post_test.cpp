@@ -15,38 +15,7 @@ namespace {
 
 using kr::test::DevServer;
 
-struct Recorded
-{
-    std::string method;
-    std::string path;
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
-
-    std::string Header(const std::string& name) const
-    {
-        for (const auto& h : headers)
-            if (h.first == name)
-                return h.second;
-        return "<absent>";
-    }
-};
-
-std::vector<Recorded> Requests(const DevServer& server)
-{
-    rapidjson::Document doc;
-    doc.Parse(server.Admin("requests").c_str());
-    std::vector<Recorded> out;
-    if (!doc.IsArray())
-        return out;
-    for (const auto& r : doc.GetArray())
-    {
-        Recorded rec{r["method"].GetString(), r["path"].GetString(), {}, r["body"].GetString()};
-        for (const auto& h : r["headers"].GetArray())
-            rec.headers.emplace_back(h[0].GetString(), h[1].GetString());
-        out.push_back(rec);
-    }
-    return out;
-}
+using Recorded = kr::test::RecordedRequest;
 
 class HttpPostTest : public ::testing::Test
 {
@@ -81,7 +50,7 @@ TEST_F(HttpPostTest, PostJsonSendsTheRecordsToThePathWithRandAndParsesTheAnswer)
     request.AddField("language_code", "en", kRecordString);
     ASSERT_TRUE(request.PostJson(("http://" + HostPort() + "/base").c_str(), "/launcher/data/"));
 
-    auto requests = Requests(*server);
+    auto requests = server->Requests();
     ASSERT_EQ(1u, requests.size());
     const Recorded& r = requests[0];
     EXPECT_EQ("POST", r.method);
@@ -106,7 +75,7 @@ TEST_F(HttpPostTest, UrlPathIsUsedWhenNoPathIsGivenAndSchemeDefaultsToHttp)
     CKrHttpRequest request;
     ASSERT_TRUE(request.PostJson(("http://" + HostPort() + "/base/x").c_str(), nullptr));
     ASSERT_TRUE(request.PostJson(HostPort().c_str(), nullptr)); // no scheme, no slash
-    auto requests = Requests(*server);
+    auto requests = server->Requests();
     ASSERT_EQ(2u, requests.size());
     EXPECT_TRUE(std::regex_match(requests[0].path, std::regex("/base/x\\?Rand=[0-9]+"))) << requests[0].path;
     // "http://host?Rand=N": the request line carries the query on the root path.
@@ -133,7 +102,7 @@ TEST_F(HttpPostTest, SecondPostWithoutResetResendsRecordsAndLaterValuesWin)
     ASSERT_TRUE(request.PostJson(("http://" + HostPort()).c_str(), "/p/"));
     Reply(R"({"body": "{\"a\": \"2\"}"})");
     ASSERT_TRUE(request.PostJson(("http://" + HostPort()).c_str(), "/p/"));
-    auto requests = Requests(*server);
+    auto requests = server->Requests();
     ASSERT_EQ(2u, requests.size());
     EXPECT_EQ(requests[0].body, requests[1].body);
     EXPECT_EQ("2", request.GetString("a"));
@@ -180,7 +149,7 @@ TEST_F(HttpPostTest, DefaultHeadersEmptyBodyAndNoRedirectOverPlainHttp)
     std::string response = "kept:";
     ASSERT_TRUE(PerformHttpPost(("http://" + HostPort()).c_str(), "/from?q=1", "", &response, nullptr));
     EXPECT_EQ("kept:moved", response);
-    auto requests = Requests(*server);
+    auto requests = server->Requests();
     ASSERT_EQ(1u, requests.size()) << "plain http must not follow the redirect";
     EXPECT_EQ("POST", requests[0].method);
     EXPECT_EQ("/from?q=1", requests[0].path);
@@ -218,7 +187,7 @@ TEST_F(HttpPostTest, ConcurrentPostsFromManyThreadsAllComplete)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(kThreads * kPosts, completed.load());
-    EXPECT_EQ(static_cast<size_t>(kThreads * kPosts), Requests(*server).size());
+    EXPECT_EQ(static_cast<size_t>(kThreads * kPosts), server->Requests().size());
 }
 
 } // namespace
