@@ -112,6 +112,57 @@ class FakeWindow : public IKrWindowPort
 {
 public:
     std::vector<std::string> calls;
+    bool createSucceeds = true;
+    bool taskbarAvailable = true;
+    int32_t screenWidth = 1920;
+    int32_t screenHeight = 1080;
+    KrRect client{0, 0, 1024, 682};
+    std::map<uint32_t, uint32_t> timers; // running timers: id -> period
+    KrCursor cursor = KrCursor::Arrow;
+
+    bool CreateSplashWindow(CKrWebBrowser&) override
+    {
+        calls.push_back(createSucceeds ? "create" : "create failed");
+        return createSucceeds;
+    }
+    uint32_t RunMessageLoop() override { return 0; }
+    void SetTimer(uint32_t id, uint32_t periodMs) override
+    {
+        timers[id] = periodMs;
+        calls.push_back("set timer " + std::to_string(id) + " " + std::to_string(periodMs));
+    }
+    void KillTimer(uint32_t id) override
+    {
+        timers.erase(id);
+        calls.push_back("kill timer " + std::to_string(id));
+    }
+    void ScreenSize(int32_t& width, int32_t& height) override
+    {
+        width = screenWidth;
+        height = screenHeight;
+    }
+    KrFrameMetrics FrameMetrics() override { return {3, 3, 19}; }
+    KrRect ClientRect() override { return client; }
+    void SetStyle(uint32_t style) override { calls.push_back("style " + std::to_string(style)); }
+    void SetExStyle(uint32_t exStyle) override { calls.push_back("exstyle " + std::to_string(exStyle)); }
+    void Move(int32_t x, int32_t y, int32_t width, int32_t height) override
+    {
+        calls.push_back("move " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) +
+                        "x" + std::to_string(height));
+    }
+    void Show(bool visible) override { calls.push_back(visible ? "show" : "hide"); }
+    void SetCursor(KrCursor c) override { cursor = c; }
+    void ShowWideMessage(const std::u16string& text, const std::u16string& caption) override
+    {
+        calls.push_back("wide message " + std::string(caption.begin(), caption.end()) + ": " +
+                        std::string(text.begin(), text.end()));
+    }
+    bool CreateTaskbarProgress() override { return taskbarAvailable; }
+    void SetTaskbarNoProgress() override { calls.push_back("taskbar none"); }
+    void SetTaskbarProgress(uint64_t done, uint64_t total) override
+    {
+        calls.push_back("taskbar " + std::to_string(done) + "/" + std::to_string(total));
+    }
     void ShowMessage(const std::string& text, const std::string& caption) override
     {
         calls.push_back("message " + caption + ": " + text);
@@ -121,12 +172,46 @@ public:
     void Invalidate() override { calls.push_back("invalidate"); }
 };
 
+// A page with form fields; navigation events are delivered by the test.
 class FakeBrowser : public IKrBrowserPort
 {
 public:
     std::vector<std::string> calls;
+    bool embeds = true;
+    std::map<std::string, std::u16string> fields; // the current page's form elements
+
+    bool Create(CKrWebBrowser&) override
+    {
+        calls.push_back("create");
+        return embeds;
+    }
     void Navigate(const std::string& url) override { calls.push_back("navigate " + url); }
     void Stop() override { calls.push_back("stop"); }
+    void Resize() override { calls.push_back("resize"); }
+    bool GetInputValue(const std::string& name, std::u16string& value) override
+    {
+        auto it = fields.find(name);
+        if (it == fields.end())
+            return false;
+        value = it->second;
+        return true;
+    }
+    bool SetInputValue(const std::string& name, const std::u16string& value) override
+    {
+        auto it = fields.find(name);
+        if (it == fields.end())
+            return false;
+        it->second = value;
+        calls.push_back("set " + name);
+        return true;
+    }
+    bool FocusElement(const std::string& name) override
+    {
+        if (!fields.count(name))
+            return false;
+        calls.push_back("focus " + name);
+        return true;
+    }
 };
 
 class FakeShell : public IKrShellPort
