@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+class CKrLauncher;
 class CKrWebBrowser;
 
 // Win32 error codes the launcher looks at.
@@ -41,7 +42,7 @@ public:
     // the window at the picture's size centred on the primary screen, turns it into a layered window and
     // shows the picture in it. Window messages go to `launcher` from then on. False when the window
     // cannot be created.
-    virtual bool CreateSplashWindow(CKrWebBrowser& launcher) = 0;
+    virtual bool CreateSplashWindow(CKrLauncher& launcher) = 0;
     // Runs the message loop until WM_QUIT; returns its wParam.
     virtual uint32_t RunMessageLoop() = 0;
 

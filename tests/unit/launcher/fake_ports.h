@@ -120,7 +120,7 @@ public:
     std::map<uint32_t, uint32_t> timers; // running timers: id -> period
     KrCursor cursor = KrCursor::Arrow;
 
-    bool CreateSplashWindow(CKrWebBrowser&) override
+    bool CreateSplashWindow(CKrLauncher&) override
     {
         calls.push_back(createSucceeds ? "create" : "create failed");
         return createSucceeds;
