@@ -1,0 +1,228 @@
+// The launcher's decisions that need no server: error page formats, the URL white list, the URL
+// protocol, navigation commands, the command lines handed to other programs, and the self-update check.
+#include "launcher/launcher.h"
+
+#include "install/zip_file.h"
+#include "platform/files.h"
+#include "tests/support/temp_dir.h"
+#include "tests/unit/launcher/fake_ports.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+using namespace kr::launcher;
+using kr::test::FakeBrowser;
+using kr::test::FakeFolders;
+using kr::test::FakeRegistry;
+using kr::test::FakeShell;
+using kr::test::FakeWindow;
+
+class LauncherTest : public ::testing::Test
+{
+protected:
+    LauncherTest() : launcher({window, browser, registry, shell, folders})
+    {
+        launcher.CreateBrowser();
+        CKrLauncherConfig& config = launcher.Config();
+        config.launcherServer = "http://ls.test";
+        config.webServer = "http://web.test";
+        config.SetProjectPath(dir.Path());
+        config.preLauncherPath = "C:\\Pre\\";
+        config.urlWhiteList = {{"http://web.test"}, {"pay.test", "/ok"}};
+    }
+
+    kr::test::TempDir dir;
+    FakeWindow window;
+    FakeBrowser browser;
+    FakeRegistry registry;
+    FakeShell shell;
+    FakeFolders folders;
+    CKrLauncher launcher;
+};
+
+TEST(ErrorPageFormatTest, OnlyTextConversionsAndShortResults)
+{
+    std::string page;
+    EXPECT_TRUE(FormatErrorPage("%s/%s-%s.html?p=100%%", "a", "b", "c", page));
+    EXPECT_EQ(page, "a/b-c.html?p=100%");
+    EXPECT_TRUE(FormatErrorPage("%s.html", "x", "", "", page));
+    EXPECT_EQ(page, "x.html");
+    EXPECT_TRUE(FormatErrorPage("plain", "x", "", "", page));
+    EXPECT_EQ(page, "plain");
+    for (const char* refused : {"%s%s%s%s", "%d", "%n", "%x%s", "%-5s", "%", "abc%"})
+        EXPECT_FALSE(FormatErrorPage(refused, "a", "b", "c", page)) << refused;
+    EXPECT_TRUE(FormatErrorPage("%s", std::string(1023, 'a'), "", "", page));
+    EXPECT_FALSE(FormatErrorPage("%s", std::string(1024, 'a'), "", "", page));
+    EXPECT_FALSE(FormatErrorPage("%s%s", std::string(600, 'a'), std::string(600, 'b'), "", page));
+}
+
+TEST_F(LauncherTest, ServerPagesAndTheLocalFallback)
+{
+    launcher.Config().errorPageFormat = "%s_%s_%s.html";
+    launcher.Config().languageCode = "de";
+    launcher.ShowErrorPage("maintenance");
+    launcher.ShowErrorPage("a_b_c");
+    launcher.ShowErrorPage("a_b_c_d"); // more fields than the format takes: nothing shown
+    launcher.Config().languageCode.clear();
+    launcher.ShowErrorPage("_x__");
+    EXPECT_EQ(browser.calls,
+              (std::vector<std::string>{"resize", "navigate http://web.test/de/maintenance__.html",
+                                        "navigate http://web.test/de/a_b_c.html",
+                                        "navigate http://web.test/en/x__.html"}));
+
+    // A format the launcher refuses shows the local error page instead; without one the launcher ends.
+    browser.calls.clear();
+    launcher.Config().errorPageFormat = "%s%n";
+    launcher.ShowErrorPage("x");
+    EXPECT_TRUE(browser.calls.empty());
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"message Error: system error 1256", "quit"}));
+
+    window.calls.clear();
+    kr::os::MakeDirectory(dir.Path() + "ErrorPage");
+    kr::test::WriteWholeFile(dir.Path() + "ErrorPage/general-error_no-twitter.html", "<html/>");
+    launcher.ShowErrorPage("x");
+    EXPECT_EQ(browser.calls, (std::vector<std::string>{"navigate " + dir.Path() + kLocalErrorPage}));
+    EXPECT_TRUE(window.calls.empty());
+}
+
+TEST_F(LauncherTest, WhiteList)
+{
+    EXPECT_TRUE(launcher.IsUrlAllowed("http://web.test/en/login"));
+    EXPECT_TRUE(launcher.IsUrlAllowed("https://pay.test/x/ok"));
+    EXPECT_FALSE(launcher.IsUrlAllowed("https://x/ok?pay.test")) << "second part only before the first";
+    EXPECT_FALSE(launcher.IsUrlAllowed("https://evil.test/"));
+    EXPECT_TRUE(launcher.IsUrlAllowed("file://" + dir.Path() + "ErrorPage/x.html"));
+    launcher.Config().urlWhiteList = {{""}};
+    EXPECT_TRUE(launcher.IsUrlAllowed("https://anything/")) << "an empty web server allows every URL";
+}
+
+TEST_F(LauncherTest, RefusedUrlOpensOutsideAndTheBrowserGoesBack)
+{
+    launcher.OnBeforeNavigate("http://web.test/en/news");
+    browser.calls.clear();
+    launcher.OnBeforeNavigate("https://evil.test/");
+    EXPECT_EQ(shell.calls, (std::vector<std::string>{"open https://evil.test/"}));
+    EXPECT_EQ(browser.calls, (std::vector<std::string>{"stop", "navigate http://web.test/en/news"}));
+    EXPECT_EQ(launcher.State().lastAllowedUrl, "http://web.test/en/news");
+}
+
+TEST_F(LauncherTest, LogoutAndCloseOnlyWhenTheyEndTheUrl)
+{
+    launcher.OnNavigateComplete("http://web.test/en/play?qvo=tok&customer_id=42&sid=s1");
+    launcher.OnBeforeNavigate("http://web.test/logout?next=1");
+    EXPECT_EQ(launcher.State().launcherHash, "tok");
+    launcher.OnBeforeNavigate("http://web.test/close/close");
+    EXPECT_TRUE(window.calls.empty()) << "only a first occurrence that ends the URL counts";
+    launcher.OnBeforeNavigate("http://web.test/logout");
+    EXPECT_EQ(launcher.State().launcherHash, "");
+    EXPECT_EQ(launcher.Config().sid, "");
+    EXPECT_EQ(launcher.Config().customerId, 0u);
+    EXPECT_FALSE(launcher.State().formFilled);
+    launcher.OnBeforeNavigate("http://web.test/close");
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"invalidate", "quit"}));
+}
+
+TEST_F(LauncherTest, LoginUrlCustomerIdMustBeAPlainNumber)
+{
+    launcher.Config().customerId = 5;
+    launcher.OnNavigateComplete("http://web.test/en/play?qvo=a");
+    EXPECT_EQ(launcher.Config().customerId, 5u) << "no parameter keeps the id";
+    EXPECT_EQ(launcher.Config().sid, "") << "no sid parameter empties the sid";
+    for (const char* bad : {"x12", "-3", "4294967296", "12abc", ""})
+    {
+        launcher.OnNavigateComplete(std::string("http://web.test/en/play?qvo=a&customer_id=") + bad);
+        EXPECT_EQ(launcher.Config().customerId, 5u) << bad;
+    }
+    launcher.OnNavigateComplete("http://web.test/en/play?qvo=a&customer_id=4294967295");
+    EXPECT_EQ(launcher.Config().customerId, 4294967295u);
+}
+
+TEST_F(LauncherTest, UrlProtocolRegistration)
+{
+    uint32_t error = 99;
+    EXPECT_EQ(launcher.RegisterUrlProtocol(error), 0);
+    EXPECT_EQ(error, 0u);
+    const std::string command = std::string(kProtocolKey) + "\\shell\\open\\command";
+    EXPECT_EQ(registry.keys[kProtocolKey][""], "URL:Quorvale Online Protocol");
+    EXPECT_EQ(registry.keys[kProtocolKey]["URL Protocol"], "");
+    EXPECT_EQ(registry.keys[std::string(kProtocolKey) + "\\DefaultIcon"][""], "\"C:\\Pre\\Quorvale.exe\",0");
+    EXPECT_EQ(registry.keys[command][""], "\"C:\\Pre\\Quorvale.exe\" -uri=%1");
+
+    // Found again, it stays as it is even when the pre-launcher moved.
+    launcher.Config().preLauncherPath = "D:\\Moved\\";
+    EXPECT_EQ(launcher.RegisterUrlProtocol(error), 1);
+    EXPECT_EQ(registry.keys[command][""], "\"C:\\Pre\\Quorvale.exe\" -uri=%1");
+
+    FakeRegistry failing;
+    failing.failures[std::string(kProtocolKey) + "\\DefaultIcon"] = kKrErrorAccessDenied;
+    CKrLauncher other({window, browser, failing, shell, folders});
+    other.Config().preLauncherPath = "C:\\Pre\\";
+    EXPECT_EQ(other.RegisterUrlProtocol(error), 2);
+    EXPECT_EQ(error, kKrErrorAccessDenied);
+    EXPECT_FALSE(failing.keys.count(command)) << "the first failure ends the registration";
+    other.Config().preLauncherPath.clear();
+    EXPECT_EQ(other.RegisterUrlProtocol(error), 2);
+    EXPECT_EQ(error, 0u);
+}
+
+TEST(LauncherCommandLinesTest, GameAndRestart)
+{
+    CKrLauncherConfig config;
+    config.studioLanguageCode = "3";
+    config.languageCode = "de ch";
+    config.userDataPath = "C:\\U\\";
+    config.launcherServer = "http://ls";
+    config.customerId = 0;
+    EXPECT_EQ(CKrLauncher::GameCommandLine(config, "h"),
+              " -StudioLanguageCode=3 -Language=de ch -NetworkLauncherHash=h -ProjectUserDataPath=C:\\U\\"
+              " -NetworkLauncherServer=http://ls -NetworkUserId=0");
+
+    CKrLauncherConfig restart;
+    restart.launcherServer = "http://ls";
+    restart.sid = "abc";
+    restart.languageCode = "de";
+    restart.startedFromLink = true;
+    EXPECT_EQ(CKrLauncher::RestartCommandLine(restart),
+              " -RestartLauncher=1 -LauncherServer=http://ls -sid=abc -language_code=de -uriStart=1");
+    restart = CKrLauncherConfig();
+    restart.launcherServer.clear();
+    restart.customerId = 7;
+    EXPECT_EQ(CKrLauncher::RestartCommandLine(restart), " -RestartLauncher=1 -customer_id=7");
+}
+
+TEST_F(LauncherTest, SelfUpdateRestartsOnlyForADifferentReadableLauncher)
+{
+    const std::string package = dir.Path() + kLauncherPackage;
+    const std::string executable = dir.Path() + kLauncherExecutable;
+    auto makePackage = [&](const std::string& content)
+    {
+        CKrZipFile zip;
+        ASSERT_TRUE(zip.Open(package, false, nullptr, false));
+        ASSERT_TRUE(zip.AddFileFromMemory(kLauncherExecutable, content.data(), content.size(), 0x21000000, 6));
+        zip.Close();
+    };
+
+    launcher.CheckLauncherUpdate(); // no package
+    makePackage("launcher v1");
+    launcher.CheckLauncherUpdate(); // no readable launcher: no restart loop
+    kr::test::WriteWholeFile(executable, "launcher v1");
+    launcher.CheckLauncherUpdate(); // equal
+    kr::test::WriteWholeFile(package, "not a zip");
+    launcher.CheckLauncherUpdate(); // checksum 0
+    EXPECT_TRUE(window.calls.empty());
+    EXPECT_TRUE(shell.calls.empty());
+
+    makePackage("launcher v2");
+    launcher.Config().sid = "abc";
+    launcher.CheckLauncherUpdate();
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"wide message Quorvale Launcher Update: Quorvale Launcher "
+                                                      "has been updated click ok to apply changes",
+                                                      "quit"}));
+    EXPECT_EQ(shell.calls, (std::vector<std::string>{
+                               "start Quorvale.exe [ -RestartLauncher=1 -LauncherServer=http://ls.test -sid=abc] "
+                               "in C:\\Pre\\"}));
+}
+
+} // namespace
