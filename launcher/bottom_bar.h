@@ -49,3 +49,11 @@ KrDisplayList PaintBottomBar(const KrBottomBarInput& input);
 
 // Tenth of the progress reached, 0 to 10 (0 while the total is not above 0).
 uint32_t ProgressDecile(float doneMb, float totalMb);
+
+// Whether a progress event is due: the decile rose above `lastDecile`, which is below 10. Then
+// `lastDecile` takes the new decile, the event's step.
+bool TakeProgressStep(uint32_t& lastDecile, float doneMb, float totalMb);
+
+// Whether "installation completed" still shows at `nowMs`: until `completionMs` has been taken
+// (`installComplete`), and then for the display time after it. Millisecond clock values that wrap.
+bool ShowsCompletedText(bool installComplete, uint32_t completionMs, uint32_t nowMs, uint32_t displayMs);
