@@ -87,7 +87,7 @@ bool CKrLauncher::StartUp(const std::string& commandLine)
 void CKrLauncher::ShutDown()
 {
     StopMetrics();
-    StopRequestSender();
+    StopRequestSender(kMetricsDrainMs);
 }
 
 void CKrLauncher::Handshake()

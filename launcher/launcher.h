@@ -67,6 +67,8 @@ constexpr uint32_t kShowDelayMs = 250;
 constexpr uint32_t kProgressPeriodMs = 1000;
 // How long "installation completed" stays in the status area.
 constexpr uint32_t kCompletedTextMs = 4000;
+// How long the last metrics requests may take to go out at exit.
+constexpr uint32_t kMetricsDrainMs = 3000;
 // Web site domain whose first path segment names the page language.
 constexpr const char* kWebSiteDomain = "quorvale.games/";
 constexpr const char* kGameExecutable = "KelvaneRuntimeMMO.exe";

@@ -2,7 +2,7 @@
 #include "launcher/launcher.h"
 
 #include "services/clock.h"
-#include "services/metrics.h"
+#include "launcher/launcher_events.h"
 
 namespace
 {
@@ -11,15 +11,6 @@ bool IsReady(const KrLauncherState& state)
     return !state.launcherHash.empty() && state.installComplete;
 }
 
-void QueueProgressEvent(uint32_t decile)
-{
-    CKrJsonDocument doc;
-    CreateEvent(doc, kr::launcher::kEventProgress);
-    doc.scratch.SetType(CKrVariant::kUnsigned);
-    doc.scratch.SetUnsigned(decile * 10);
-    doc.Set("percentage", doc.scratch, CKrJsonDocument::kKindUnsigned);
-    QueueEvent(doc);
-}
 } // namespace
 
 void CKrLauncher::OnMouseMove(int32_t x, int32_t y)
@@ -72,7 +63,7 @@ KrDisplayList CKrLauncher::Paint()
             input.statusLabel = m_config.labels[label].AsWideText();
 
         if (TakeProgressStep(m_state.lastProgressDecile, input.doneMb, input.totalMb))
-            QueueProgressEvent(m_state.lastProgressDecile);
+            QueueProgressEvent(m_state.lastProgressDecile * 10);
     }
     return PaintBottomBar(input);
 }

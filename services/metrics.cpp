@@ -130,7 +130,7 @@ void StartRequestSender()
         g.sender = std::move(sender);
 }
 
-void StopRequestSender()
+void StopRequestSender(uint32_t drainMs)
 {
     std::shared_ptr<CKrRequestSender> sender;
     {
@@ -139,7 +139,7 @@ void StopRequestSender()
     }
     // A collector still holding it only hands requests to a closed inbox.
     if (sender)
-        sender->Stop();
+        sender->Stop(drainMs);
 }
 
 void SetMetricsUrl(const std::string& url)

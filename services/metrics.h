@@ -22,7 +22,8 @@ void StartMetrics(uint32_t customerId, const std::string& launcherHash);
 void StopMetrics();
 
 void StartRequestSender();
-void StopRequestSender();
+// `drainMs`: how long requests already handed over may still take to go out.
+void StopRequestSender(uint32_t drainMs = 0);
 
 // The metrics endpoint (path "/data/"). The compiled-in default comes from the build
 // configuration; the launcher and tests may replace it at any time, later flushes use the new one.

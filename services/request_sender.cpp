@@ -46,8 +46,11 @@ bool CKrRequestSender::Start()
     return true;
 }
 
-void CKrRequestSender::Stop()
+void CKrRequestSender::Stop(uint32_t drainMs)
 {
+    // Wall time, not CKrTime: tests may hold that clock still.
+    for (uint32_t waited = 0; waited < drainMs && m_running.load() && m_outstanding.load() != 0; waited += 10)
+        kr::os::SleepMs(10);
     {
         CKrScopedLock guard(m_lock);
         m_closed = true;
@@ -70,7 +73,10 @@ void CKrRequestSender::Enqueue(std::unique_ptr<KrMetricsRequest> request)
         return;
     CKrScopedLock guard(m_lock);
     if (!m_closed)
+    {
         m_inbox.push_back(std::move(request));
+        ++m_outstanding;
+    }
 }
 
 unsigned CKrRequestSender::ThreadProc(void* self)
@@ -159,6 +165,7 @@ bool CKrRequestSender::Pass(const CKrTime& watch, Groups& groups)
             group.nextTry = 0.0f;
             ++m_attempts;
             ++m_delivered;
+            --m_outstanding;
         }
     }
     // Groups without work are forgotten, so that the map does not grow with every URL ever used.

@@ -34,8 +34,9 @@ public:
     // Starts the thread; false when it could not be created or was started before.
     bool Start();
     // Stops the thread (a running transfer is aborted); requests not yet sent are discarded, and
-    // requests handed over later are dropped.
-    void Stop();
+    // requests handed over later are dropped. With `drainMs`, the requests already handed over get
+    // that long to go out first, so that the events of the last moments are not lost at exit.
+    void Stop(uint32_t drainMs = 0);
     // Takes the request over; it is dropped when the sender has been stopped.
     void Enqueue(std::unique_ptr<KrMetricsRequest> request);
 
@@ -64,4 +65,5 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<uint32_t> m_attempts{0};
     std::atomic<uint32_t> m_delivered{0};
+    std::atomic<uint32_t> m_outstanding{0}; // handed over and not yet delivered
 };
