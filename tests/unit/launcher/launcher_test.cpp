@@ -4,6 +4,7 @@
 
 #include "install/zip_file.h"
 #include "platform/files.h"
+#include "services/metrics.h"
 #include "tests/support/temp_dir.h"
 #include "tests/unit/launcher/fake_ports.h"
 
@@ -25,6 +26,7 @@ protected:
     LauncherTest() : launcher({window, browser, registry, shell, folders})
     {
         launcher.CreateBrowser();
+        browser.calls.clear();
         CKrLauncherConfig& config = launcher.Config();
         config.launcherServer = "http://ls.test";
         config.webServer = "http://web.test";
@@ -68,7 +70,7 @@ TEST_F(LauncherTest, ServerPagesAndTheLocalFallback)
     launcher.Config().languageCode.clear();
     launcher.ShowErrorPage("_x__");
     EXPECT_EQ(browser.calls,
-              (std::vector<std::string>{"resize", "navigate http://web.test/de/maintenance__.html",
+              (std::vector<std::string>{"navigate http://web.test/de/maintenance__.html",
                                         "navigate http://web.test/de/a_b_c.html",
                                         "navigate http://web.test/en/x__.html"}));
 
@@ -223,6 +225,30 @@ TEST_F(LauncherTest, SelfUpdateRestartsOnlyForADifferentReadableLauncher)
     EXPECT_EQ(shell.calls, (std::vector<std::string>{
                                "start Quorvale.exe [ -RestartLauncher=1 -LauncherServer=http://ls.test -sid=abc] "
                                "in C:\\Pre\\"}));
+}
+
+} // namespace
+
+namespace
+{
+
+TEST(LauncherRunTest, NoWindowNoHandshake)
+{
+    FakeWindow window;
+    window.createSucceeds = false;
+    FakeBrowser browser;
+    FakeRegistry registry;
+    FakeShell shell;
+    FakeFolders folders;
+    CKrLauncher launcher({window, browser, registry, shell, folders});
+    EXPECT_EQ(launcher.Run("-LauncherServer=http://127.0.0.1:9 -ProjectPath=C:\\Game"), 0u);
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"create failed"}));
+    EXPECT_TRUE(browser.calls.empty());
+    EXPECT_TRUE(registry.keys.empty());
+    EXPECT_EQ(launcher.Config().projectPath, "C:\\Game\\");
+    // The services of the failed start are left running, as a process that ends anyway may.
+    StopMetrics();
+    StopRequestSender();
 }
 
 } // namespace
