@@ -5,7 +5,8 @@
 
 #include <mshtml.h>
 
-namespace {
+namespace
+{
 
 // DWebBrowserEvents2
 const IID kEventsIid = {0x34A715A0, 0x6587, 0x11D0, {0x92, 0x4A, 0x00, 0x20, 0xAF, 0xC7, 0xAC, 0x4D}};
@@ -49,8 +50,7 @@ IDispatch* DispatchArgument(VARIANT* arg)
     return nullptr;
 }
 
-template <typename T>
-void ReleaseAll(T*& p)
+template <typename T> void ReleaseAll(T*& p)
 {
     if (p)
         p->Release();
@@ -95,7 +95,8 @@ void CKrBrowserEvents::Unadvise()
     if (!m_browser)
         return;
     IConnectionPointContainer* container = nullptr;
-    if (FAILED(m_browser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))) ||
+    if (FAILED(
+            m_browser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))) ||
         !container)
         return;
     IConnectionPoint* point = nullptr;
@@ -128,8 +129,8 @@ void CKrBrowserEvents::Disconnect()
     m_topFrame = nullptr;
 }
 
-HRESULT CKrBrowserEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                                 UINT*)
+HRESULT CKrBrowserEvents::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                                 EXCEPINFO*, UINT*)
 {
     if (result)
         VariantInit(result);
@@ -211,7 +212,8 @@ void CKrBrowserEvents::HideScrollBars()
     IHTMLBodyElement* bodyElement = nullptr;
     if (SUCCEEDED(m_topFrame->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&frame))) && frame &&
         SUCCEEDED(frame->get_Document(&documentDispatch)) && documentDispatch &&
-        SUCCEEDED(documentDispatch->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&document))) &&
+        SUCCEEDED(
+            documentDispatch->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&document))) &&
         document && SUCCEEDED(document->get_body(&body)) && body &&
         SUCCEEDED(body->QueryInterface(IID_IHTMLBodyElement, reinterpret_cast<void**>(&bodyElement))) &&
         bodyElement)

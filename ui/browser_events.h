@@ -2,7 +2,9 @@
 // Receives the WebBrowser control's DWebBrowserEvents2 and turns the navigation events into calls of
 // the launcher's CKrWebBrowser callbacks, with URLs as 8-bit text.
 #include <windows.h>
+
 #include <ole2.h>
+
 #include <exdisp.h>
 
 #include <string>

@@ -8,15 +8,15 @@
 #include <exdisp.h>
 #include <mshtml.h>
 
-namespace {
+namespace
+{
 
 const CLSID kWebBrowserClsid = {0x8856F961, 0x340A, 0x11D0, {0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2}};
 
 // The launcher paints its status bar and play button in this strip below the browser.
 constexpr LONG kBottomStrip = 48;
 
-template <typename T>
-void ReleaseAll(T*& p)
+template <typename T> void ReleaseAll(T*& p)
 {
     if (p)
         p->Release();
@@ -27,7 +27,8 @@ class Bstr
 {
 public:
     explicit Bstr(const std::u16string& text)
-        : m_value(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())))
+        : m_value(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                                    static_cast<UINT>(text.size())))
     {
     }
     ~Bstr() { SysFreeString(m_value); }
@@ -211,7 +212,8 @@ IHTMLElement* CKrBrowserHost::ElementById(const std::string& id) const
     IHTMLElement* element = nullptr;
     // Without a page engine the control answers S_FALSE with no document.
     if (SUCCEEDED(web->get_Document(&documentDispatch)) && documentDispatch &&
-        SUCCEEDED(documentDispatch->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&document))) &&
+        SUCCEEDED(
+            documentDispatch->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&document))) &&
         document && SUCCEEDED(document->get_all(&all)) && all)
     {
         Bstr name(wideId);
@@ -226,7 +228,8 @@ IHTMLElement* CKrBrowserHost::ElementById(const std::string& id) const
         if (name.get() && SUCCEEDED(all->item(byName, first, &found)) && found)
         {
             IHTMLElementCollection* several = nullptr;
-            if (SUCCEEDED(found->QueryInterface(IID_IHTMLElementCollection, reinterpret_cast<void**>(&several))) &&
+            if (SUCCEEDED(
+                    found->QueryInterface(IID_IHTMLElementCollection, reinterpret_cast<void**>(&several))) &&
                 several)
             {
                 element = FindInCollection(several, wideId);
@@ -294,7 +297,8 @@ bool CKrBrowserHost::FocusElement(const std::string& name)
         return false;
     IHTMLElement2* focusable = nullptr;
     bool found = false;
-    if (SUCCEEDED(element->QueryInterface(IID_IHTMLElement2, reinterpret_cast<void**>(&focusable))) && focusable)
+    if (SUCCEEDED(element->QueryInterface(IID_IHTMLElement2, reinterpret_cast<void**>(&focusable))) &&
+        focusable)
     {
         found = true;
         focusable->focus();
@@ -309,7 +313,8 @@ void CKrBrowserHost::TranslateAccelerator(MSG& message)
     if (!m_browser || (message.message == WM_KEYDOWN && message.wParam == VK_BACK))
         return;
     IOleInPlaceActiveObject* active = nullptr;
-    if (SUCCEEDED(m_browser->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active))) &&
+    if (SUCCEEDED(
+            m_browser->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active))) &&
         active)
     {
         active->TranslateAccelerator(&message);

@@ -5,6 +5,7 @@
 #include "launcher/ports.h"
 
 #include <windows.h>
+
 #include <ole2.h>
 
 #include <memory>
@@ -20,13 +21,13 @@ struct IWebBrowser2;
 class CKrBrowserHost : public IKrBrowserPort
 {
 public:
-    CKrBrowserHost();            // the thread has called OleInitialize already
-    ~CKrBrowserHost() override;  // closes (OLECLOSE_NOSAVE) and releases the control
+    CKrBrowserHost();           // the thread has called OleInitialize already
+    ~CKrBrowserHost() override; // closes (OLECLOSE_NOSAVE) and releases the control
     CKrBrowserHost(const CKrBrowserHost&) = delete;
     CKrBrowserHost& operator=(const CKrBrowserHost&) = delete;
 
-    void SetWindow(HWND window); // the host window, before Create
-    bool Create(CKrWebBrowser& events) override;  // false when embedding fails (no browser object)
+    void SetWindow(HWND window);                    // the host window, before Create
+    bool Create(CKrWebBrowser& events) override;    // false when embedding fails (no browser object)
     void Navigate(const std::string& url) override; // "" and over-long URLs do nothing
     void Stop() override;
     void Resize() override;

@@ -26,8 +26,9 @@ HRESULT STDMETHODCALLTYPE CKrBrowserSite::GetWindow(HWND* window)
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CKrBrowserSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
-                                                           LPRECT, LPRECT, LPOLEINPLACEFRAMEINFO info)
+HRESULT STDMETHODCALLTYPE CKrBrowserSite::GetWindowContext(IOleInPlaceFrame** frame,
+                                                           IOleInPlaceUIWindow** document, LPRECT, LPRECT,
+                                                           LPOLEINPLACEFRAMEINFO info)
 {
     if (frame)
         *frame = static_cast<IOleInPlaceFrame*>(this);
@@ -49,7 +50,8 @@ HRESULT STDMETHODCALLTYPE CKrBrowserSite::OnPosRectChange(LPCRECT position)
     IOleObject* browser = m_browser ? *m_browser : nullptr;
     IOleInPlaceObject* inPlace = nullptr;
     if (browser && position &&
-        SUCCEEDED(browser->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))) && inPlace)
+        SUCCEEDED(browser->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))) &&
+        inPlace)
     {
         inPlace->SetObjectRects(position, position);
         inPlace->Release();

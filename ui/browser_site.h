@@ -4,7 +4,9 @@
 // storage that embedding asks for. Both live as long as the browser host; reference counting is a
 // no-op because the host owns them.
 #include <windows.h>
+
 #include <ole2.h>
+
 #include <mshtmhst.h>
 
 // COM interfaces have no virtual destructor by design; these objects are only ever deleted through
@@ -40,7 +42,8 @@ public:
     HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
-                                               LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override;
+                                               LPRECT position, LPRECT clip,
+                                               LPOLEINPLACEFRAMEINFO info) override;
     HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnUIDeactivate(WINBOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { return S_OK; }
@@ -107,8 +110,14 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateStream(const OLECHAR*, DWORD, DWORD, DWORD, IStream**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OpenStream(const OLECHAR*, void*, DWORD, DWORD, IStream**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CreateStream(const OLECHAR*, DWORD, DWORD, DWORD, IStream**) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE OpenStream(const OLECHAR*, void*, DWORD, DWORD, IStream**) override
+    {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE CreateStorage(const OLECHAR*, DWORD, DWORD, DWORD, IStorage**) override
     {
         return E_NOTIMPL;

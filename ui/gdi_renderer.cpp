@@ -3,7 +3,8 @@
 #include <utility>
 #include <vector>
 
-namespace {
+namespace
+{
 
 HFONT CreateBarFont(int height, int weight)
 {
@@ -82,8 +83,8 @@ void DrawDisplayList(HDC dc, const KrDisplayList& list)
         }
         SetTextColor(dc, ToColorRef(item.color));
         static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text");
-        DrawTextW(dc, reinterpret_cast<const wchar_t*>(item.text.c_str()), static_cast<int>(item.text.size()), &rect,
-                  DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        DrawTextW(dc, reinterpret_cast<const wchar_t*>(item.text.c_str()), static_cast<int>(item.text.size()),
+                  &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     }
 
     if (oldFont)

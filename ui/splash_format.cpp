@@ -1,7 +1,9 @@
 #include "ui/splash_format.h"
 
 #include <windows.h>
+
 #include <objidl.h> // PROPID, which WIN32_LEAN_AND_MEAN leaves out
+
 #include <gdiplus.h>
 
 KrSplashForm ChooseSplashForm(uint32_t sourceFormat, uint32_t paletteEntries)

@@ -3,6 +3,7 @@
 #include "ui/splash_format.h"
 
 #include <objidl.h> // PROPID, which WIN32_LEAN_AND_MEAN leaves out
+
 #include <gdiplus.h>
 
 #include <cstring>
@@ -14,7 +15,8 @@
 
 namespace gdip = Gdiplus::DllExports;
 
-namespace {
+namespace
+{
 
 // One GDI+ session for the whole process: started by the first load, ended with the last image.
 struct GdiplusSession
@@ -142,7 +144,8 @@ HRESULT SplashImage::Load(const char* fileName)
             if (gdip::GdipGetImagePalette(source.get(), p, size) != Gdiplus::Ok)
                 return E_FAIL;
             // The count must also fit the bytes GDI+ handed over.
-            size_t room = (paletteBytes.size() - offsetof(Gdiplus::ColorPalette, Entries)) / sizeof(Gdiplus::ARGB);
+            size_t room =
+                (paletteBytes.size() - offsetof(Gdiplus::ColorPalette, Entries)) / sizeof(Gdiplus::ARGB);
             if (p->Count > room)
                 return E_FAIL;
             palette = p;
@@ -171,12 +174,13 @@ HRESULT SplashImage::Load(const char* fileName)
             for (UINT i = 0; i < palette->Count; ++i)
             {
                 Gdiplus::ARGB c = palette->Entries[i];
-                info.colors[i] = RGBQUAD{static_cast<BYTE>(c), static_cast<BYTE>(c >> 8), static_cast<BYTE>(c >> 16), 0};
+                info.colors[i] =
+                    RGBQUAD{static_cast<BYTE>(c), static_cast<BYTE>(c >> 8), static_cast<BYTE>(c >> 16), 0};
             }
         }
         void* bits = nullptr;
-        HBITMAP section = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits,
-                                           nullptr, 0);
+        HBITMAP section = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                                           &bits, nullptr, 0);
         if (!section || !bits)
         {
             if (section)
@@ -198,7 +202,8 @@ HRESULT SplashImage::Load(const char* fileName)
         for (UINT y = 0; y < height; ++y)
         {
             const BYTE* from = static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
-            std::memcpy(static_cast<BYTE*>(bits) + static_cast<size_t>(y) * static_cast<size_t>(pitch), from, rowBytes);
+            std::memcpy(static_cast<BYTE*>(bits) + static_cast<size_t>(y) * static_cast<size_t>(pitch), from,
+                        rowBytes);
         }
         gdip::GdipBitmapUnlockBits(source.get(), &data);
 
@@ -249,13 +254,15 @@ bool SplashImage::Draw(HDC dc, const RECT& dest, const RECT& source) const
     if (m_hasAlpha)
     {
         BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        done = AlphaBlend(dc, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top, memory, source.left,
-                          source.top, source.right - source.left, source.bottom - source.top, blend);
+        done = AlphaBlend(dc, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top, memory,
+                          source.left, source.top, source.right - source.left, source.bottom - source.top,
+                          blend);
     }
     else
     {
-        done = StretchBlt(dc, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top, memory, source.left,
-                          source.top, source.right - source.left, source.bottom - source.top, SRCCOPY);
+        done = StretchBlt(dc, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top, memory,
+                          source.left, source.top, source.right - source.left, source.bottom - source.top,
+                          SRCCOPY);
     }
     UnlockDC();
     return done != FALSE;

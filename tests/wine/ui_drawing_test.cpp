@@ -6,7 +6,9 @@
 #include "ui/splash_image.h"
 
 #include <windows.h>
+
 #include <objidl.h>
+
 #include <gdiplus.h>
 #include <zlib.h>
 
@@ -18,7 +20,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -39,7 +42,8 @@ void PutBig32(Bytes& out, uint32_t v)
 }
 
 // A BMP with a BITMAPINFOHEADER, bottom-up; `rows` are top-down and unpadded.
-Bytes MakeBmp(int width, int height, int bpp, const std::vector<uint32_t>& palette, const std::vector<Bytes>& rows)
+Bytes MakeBmp(int width, int height, int bpp, const std::vector<uint32_t>& palette,
+              const std::vector<Bytes>& rows)
 {
     size_t stride = ((static_cast<size_t>(width) * bpp + 31) / 32) * 4;
     uint32_t offset = 14 + 40 + static_cast<uint32_t>(palette.size() * 4);
@@ -177,8 +181,8 @@ TEST(SplashImage, PngAlphaIsBlendedPerPixelOverTheWholeNonSquarePicture)
     kr::test::TempDir dir;
     // 2 x 5, taller than wide: the last row must be drawn too.
     std::vector<uint32_t> argb(10, 0xFF0A141E);
-    argb[0] = 0x00000000;  // transparent
-    argb[1] = 0x80404040;  // half, colour already within alpha
+    argb[0] = 0x00000000; // transparent
+    argb[1] = 0x80404040; // half, colour already within alpha
     argb[9] = 0xFF306090;
     SplashImage image;
     ASSERT_EQ(image.Load(WriteFile(dir, "Splash.bmp", MakeRgbaPng(2, 5, argb)).c_str()), S_OK);
@@ -244,7 +248,8 @@ TEST(SplashImage, BitmapFormatsAreStoredAtTheirDepthAndDrawnOpaque)
     ASSERT_TRUE(indexed.Draw(canvas.dc(), Whole(indexed), Whole(indexed)));
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 7; ++x)
-            EXPECT_EQ(canvas.At(x, y), palette[static_cast<size_t>((y * 100 + x * 20) & 0xFF)]) << x << "," << y;
+            EXPECT_EQ(canvas.At(x, y), palette[static_cast<size_t>((y * 100 + x * 20) & 0xFF)])
+                << x << "," << y;
     EXPECT_EQ(canvas.At(7, 0), 0xFFFFFFu);
 
     ASSERT_TRUE(rgb24.Draw(canvas.dc(), Whole(rgb24), Whole(rgb24)));
@@ -297,7 +302,8 @@ TEST(SplashImage, StoredFormFollowsAlphaPaletteAndDepthRules)
     EXPECT_EQ(deep.format, static_cast<uint32_t>(PixelFormat32bppRGB));
 }
 
-namespace {
+namespace
+{
 
 KrDrawItem Fill(KrRect rect, KrColor color)
 {
@@ -356,8 +362,11 @@ TEST(GdiRenderer, FillsAndCentredTransparentTextsWithTheirFonts)
     const KrColor bar{250, 250, 250}, grey{176, 176, 176}, green{116, 176, 0}, white{255, 255, 255};
     const KrRect status{10, 10, 150, 50}, button{160, 10, 290, 50}, shortBox{10, 60, 150, 100};
     KrDisplayList list;
-    list.items = {Fill({0, 0, 300, 110}, bar), Fill(status, grey), Fill(button, green),
-                  Text(status, white, KrFont::Status, u"WAIT"), Text(button, white, KrFont::Caption, u"WAIT"),
+    list.items = {Fill({0, 0, 300, 110}, bar),
+                  Fill(status, grey),
+                  Fill(button, green),
+                  Text(status, white, KrFont::Status, u"WAIT"),
+                  Text(button, white, KrFont::Caption, u"WAIT"),
                   Text(shortBox, grey, KrFont::Status, u"Ok")};
 
     Canvas canvas(300, 110, RGB(0, 0, 0));
