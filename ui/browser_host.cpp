@@ -8,8 +8,7 @@
 #include <exdisp.h>
 #include <mshtml.h>
 
-namespace
-{
+namespace {
 
 const CLSID kWebBrowserClsid = {0x8856F961, 0x340A, 0x11D0, {0xA9, 0x6B, 0x00, 0xC0, 0x4F, 0xD7, 0x05, 0xA2}};
 
@@ -118,7 +117,7 @@ bool CKrBrowserHost::Create(CKrWebBrowser& events)
     if (!m_site)
     {
         m_storage.reset(new CKrBrowserStorage);
-        m_site.reset(new CKrBrowserSite(m_window, &m_browser));
+        m_site.reset(new CKrBrowserSite(&m_window, &m_browser));
     }
     IOleObject* browser = nullptr;
     if (FAILED(OleCreate(kWebBrowserClsid, IID_IOleObject, OLERENDER_DRAW, nullptr, m_site->ClientSite(),

@@ -22,7 +22,7 @@ HRESULT STDMETHODCALLTYPE CKrBrowserSite::GetWindow(HWND* window)
 {
     if (!window)
         return E_POINTER;
-    *window = m_window;
+    *window = *m_window;
     return S_OK;
 }
 
@@ -38,7 +38,7 @@ HRESULT STDMETHODCALLTYPE CKrBrowserSite::GetWindowContext(IOleInPlaceFrame** fr
     {
         info->cb = sizeof(OLEINPLACEFRAMEINFO);
         info->fMDIApp = FALSE;
-        info->hwndFrame = m_window;
+        info->hwndFrame = *m_window;
         info->haccel = nullptr;
         info->cAccelEntries = 0;
     }

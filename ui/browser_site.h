@@ -20,8 +20,8 @@ class CKrBrowserSite final : public IOleInPlaceSite,
                              public IDocHostUIHandler
 {
 public:
-    // `browser` is the host's pointer to the control, read when the control moves itself.
-    CKrBrowserSite(HWND window, IOleObject* const* browser) : m_window(window), m_browser(browser) {}
+    // The host's window and control pointers, read when the control asks for them.
+    CKrBrowserSite(const HWND* window, IOleObject* const* browser) : m_window(window), m_browser(browser) {}
     CKrBrowserSite(const CKrBrowserSite&) = delete;
     CKrBrowserSite& operator=(const CKrBrowserSite&) = delete;
     ~CKrBrowserSite() = default;
@@ -94,7 +94,7 @@ public:
     HRESULT STDMETHODCALLTYPE FilterDataObject(IDataObject*, IDataObject** result) override;
 
 private:
-    HWND m_window;
+    const HWND* m_window;
     IOleObject* const* m_browser;
 };
 

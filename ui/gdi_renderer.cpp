@@ -3,8 +3,7 @@
 #include <utility>
 #include <vector>
 
-namespace
-{
+namespace {
 
 HFONT CreateBarFont(int height, int weight)
 {

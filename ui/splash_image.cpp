@@ -15,8 +15,7 @@
 
 namespace gdip = Gdiplus::DllExports;
 
-namespace
-{
+namespace {
 
 // One GDI+ session for the whole process: started by the first load, ended with the last image.
 struct GdiplusSession

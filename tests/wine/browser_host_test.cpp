@@ -1,11 +1,10 @@
-// The WebBrowser host: its event sink's dispatch table, the site's answers, and the host without a
-// page engine (Wine has none here).
+// The WebBrowser host: its event sink's dispatch table, and the host without a page engine (Wine has
+// none here), embedded or refused.
 #include "launcher/ports.h"
 #include "launcher/web_browser.h"
 #include "tests/support/temp_dir.h"
 #include "ui/browser_events.h"
 #include "ui/browser_host.h"
-#include "ui/browser_site.h"
 #include "ui/browser_url.h"
 
 #include <windows.h>
@@ -17,20 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
-
-class NullPort : public IKrBrowserPort
-{
-public:
-    bool Create(CKrWebBrowser&) override { return false; }
-    void Navigate(const std::string&) override {}
-    void Stop() override {}
-    void Resize() override {}
-    bool GetInputValue(const std::string&, std::u16string&) override { return false; }
-    bool SetInputValue(const std::string&, const std::u16string&) override { return false; }
-    bool FocusElement(const std::string&) override { return false; }
-};
+namespace {
 
 class RecordingBrowser : public CKrWebBrowser
 {
@@ -43,7 +29,7 @@ public:
     std::vector<std::string> events;
 
 private:
-    NullPort m_port;
+    CKrBrowserHost m_port; // never created: the sink under test calls the callbacks directly
 };
 
 // A frame of the page: answers IUnknown and IDispatch only, so hiding the scroll bars finds nothing.
@@ -187,61 +173,7 @@ TEST(BrowserEvents, OverLongUrlsAreCancelledNotCut)
     EXPECT_FALSE(WidenUrl("", wide));
 }
 
-TEST(BrowserSite, AnswersOfTheContainer)
-{
-    HWND window = reinterpret_cast<HWND>(0x1234);
-    IOleObject* browser = nullptr;
-    CKrBrowserSite site(window, &browser);
-    void* object = &site;
-    EXPECT_EQ(site.QueryInterface(IID_IUnknown, &object), E_NOINTERFACE);
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(site.QueryInterface(IID_IOleInPlaceFrame, &object), E_NOINTERFACE);
-    ASSERT_EQ(site.QueryInterface(IID_IOleInPlaceSite, &object), S_OK);
-    auto* inPlace = static_cast<IOleInPlaceSite*>(object);
-    ASSERT_EQ(site.QueryInterface(IID_IDocHostUIHandler, &object), S_OK);
-    auto* handler = static_cast<IDocHostUIHandler*>(object);
-    ASSERT_EQ(site.QueryInterface(IID_IOleClientSite, &object), S_OK);
-    auto* client = static_cast<IOleClientSite*>(object);
-
-    HWND got = nullptr;
-    EXPECT_EQ(inPlace->GetWindow(&got), S_OK);
-    EXPECT_EQ(got, window);
-    IOleInPlaceFrame* frame = nullptr;
-    IOleInPlaceUIWindow* document = reinterpret_cast<IOleInPlaceUIWindow*>(&site);
-    RECT position{1, 2, 3, 4}, clip{5, 6, 7, 8};
-    OLEINPLACEFRAMEINFO info{};
-    EXPECT_EQ(inPlace->GetWindowContext(&frame, &document, &position, &clip, &info), S_OK);
-    ASSERT_NE(frame, nullptr);
-    EXPECT_EQ(document, nullptr);
-    EXPECT_EQ(info.cb, 20u);
-    EXPECT_EQ(info.hwndFrame, window);
-    EXPECT_EQ(position.left, 1);
-    got = nullptr;
-    EXPECT_EQ(frame->GetWindow(&got), S_OK);
-    EXPECT_EQ(got, window);
-    EXPECT_EQ(frame->TranslateAccelerator(nullptr, 0), E_NOTIMPL);
-    EXPECT_EQ(inPlace->OnPosRectChange(&position), S_OK); // no control: still ok
-
-    IOleContainer* container = reinterpret_cast<IOleContainer*>(&site);
-    EXPECT_EQ(client->GetContainer(&container), E_NOINTERFACE);
-    EXPECT_EQ(container, nullptr);
-
-    DOCHOSTUIINFO host{};
-    EXPECT_EQ(handler->GetHostInfo(&host), S_OK);
-    EXPECT_EQ(host.cbSize, 20u);
-    EXPECT_EQ(host.dwFlags, static_cast<DWORD>(DOCHOSTUIFLAG_NO3DBORDER));
-    EXPECT_EQ(handler->ShowContextMenu(0, nullptr, nullptr, nullptr), S_OK);
-    EXPECT_EQ(handler->TranslateAccelerator(nullptr, nullptr, 0), E_NOTIMPL);
-    IDispatch* external = reinterpret_cast<IDispatch*>(&site);
-    EXPECT_EQ(handler->GetExternal(&external), S_FALSE);
-    EXPECT_EQ(external, nullptr);
-    LPWSTR translated = reinterpret_cast<LPWSTR>(&site);
-    EXPECT_EQ(handler->TranslateUrl(0, nullptr, &translated), S_FALSE);
-    EXPECT_EQ(translated, nullptr);
-}
-
-namespace
-{
+namespace {
 
 // A window for the control; message-only, so no display is needed.
 struct HostWindow
@@ -286,9 +218,7 @@ void ExpectIdleOperations(CKrBrowserHost& host)
     EXPECT_EQ(value, u"kept");
     EXPECT_FALSE(host.SetInputValue("login", u"player"));
     EXPECT_FALSE(host.FocusElement("login"));
-    MSG key{};
-    key.message = WM_KEYDOWN;
-    key.wParam = VK_TAB;
+    MSG key{nullptr, WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
     host.TranslateAccelerator(key);
 }
 
