@@ -273,22 +273,35 @@ void ShowSplash(HWND window, int x, int y, const SplashImage& image)
     int height = image.GetHeight();
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
+    // A 32-bit section rather than a screen-compatible bitmap: its alpha bytes are ours to set.
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = bitmap ? SelectObject(memory, bitmap) : nullptr;
 
     RECT whole{0, 0, width, height};
-    image.Draw(memory, whole, whole);
+    if (bitmap && image.Draw(memory, whole, whole) && !image.HasAlpha())
+    {
+        // A copy leaves alpha 0, which the layered window would show as fully transparent: a picture
+        // without alpha is opaque.
+        GdiFlush();
+        auto* pixels = static_cast<DWORD*>(bits);
+        for (size_t i = 0, n = static_cast<size_t>(width) * static_cast<size_t>(height); i < n; ++i)
+            pixels[i] |= 0xFF000000u;
+    }
 
     POINT position{x, y};
     SIZE size{width, height};
     POINT origin{0, 0};
-    // A picture without alpha has alpha bytes of 0 after the copy: use the constant alpha alone, so it
-    // shows opaque instead of invisible.
-    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, static_cast<BYTE>(image.HasAlpha() ? AC_SRC_ALPHA : 0)};
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     UpdateLayeredWindow(window, screen, &position, &size, memory, &origin, 0, &blend, ULW_ALPHA);
 
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
+    if (bitmap)
+    {
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
 }
