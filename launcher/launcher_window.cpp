@@ -1,8 +1,8 @@
 // The launcher window's mouse handling over the play button and its paint.
 #include "launcher/launcher.h"
 
-#include "services/clock.h"
 #include "launcher/launcher_events.h"
+#include "services/clock.h"
 
 namespace
 {

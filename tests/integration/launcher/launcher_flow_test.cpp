@@ -5,6 +5,7 @@
 #include "launcher/server_requests.h"
 
 #include "platform/files.h"
+#include "services/clock.h"
 #include "services/metrics.h"
 #include "tests/integration/launcher/server_admin.h"
 #include "tests/support/temp_dir.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -30,8 +32,15 @@ using kr::test::Env;
 
 const char* const kSettings = R"("settings": {"HttpServer": "http://web.test", "ErrorPage": "%s-%s-%s.html",
     "MinimumDiscMemory": 10, "Language": "en", "AvailableLanguages": "en,de", "StudioLanguageCode": 1},
-  "languages": {"en": {"LABEL_PLAY": "play", "LABEL_INSTALL_PROGRESS": "Installing", "StudioLanguageCode": "1"},
+  "languages": {"en": {"LABEL_PLAY": "play", "LABEL_INSTALL_PROGRESS": "Installing",
+                       "LABEL_INSTALLATION_COMPLETED": "Done", "StudioLanguageCode": "1"},
                 "de": {"LABEL_PLAY": "spielen", "StudioLanguageCode": "3"}})";
+
+std::atomic<uint32_t> g_clockMs{0};
+uint32_t FixedClock()
+{
+    return g_clockMs.load();
+}
 
 class LauncherFlowTest : public ::testing::Test
 {
@@ -248,6 +257,7 @@ TEST_F(LauncherFlowTest, InstallLoginAndPlay)
     Start("");
     launcher->OnTimer(kTimerMainWindow);
     launcher->OnTimer(kTimerShow);
+    const KrRect button = launcher->State().layout.buttonHit;
 
     // The login form is pre-filled, the typed name captured and stored with the login.
     browser.fields = {{"username", u""}, {"password", u""}};
@@ -261,7 +271,6 @@ TEST_F(LauncherFlowTest, InstallLoginAndPlay)
     EXPECT_EQ(launcher->State().launcherHash, "tok");
     EXPECT_EQ(launcher->Config().sid, "s1");
 
-    const KrRect button = launcher->State().layout.buttonHit;
     launcher->OnLButtonDown(button.left + 1, button.top + 1);
     launcher->OnLButtonUp(button.left + 1, button.top + 1);
     EXPECT_TRUE(shell.calls.empty()) << "the play button waits for the installation";
@@ -276,6 +285,32 @@ TEST_F(LauncherFlowTest, InstallLoginAndPlay)
     EXPECT_TRUE(kr::os::GetFileSize(dir.Path() + kGameExecutable, &size));
     EXPECT_NE(std::find(window.calls.begin(), window.calls.end(), "taskbar none"), window.calls.end());
     EXPECT_TRUE(shell.calls.empty()) << "no launcher in the project folder: no restart";
+
+    // The completion text shows for four seconds after timer 3 saw the installation complete.
+    auto statusText = [&]()
+    {
+        std::u16string text = u"<none>";
+        for (const KrDrawItem& item : launcher->Paint().items)
+            if (item.kind == KrDrawItem::Kind::Text && item.font == KrFont::Status)
+                text = item.text;
+        return text;
+    };
+    g_clockMs = launcher->State().completionTime + kCompletedTextMs - 1;
+    CKrTime::SetClockSourceForTesting(FixedClock);
+    EXPECT_EQ(statusText(), u"Done");
+    g_clockMs = launcher->State().completionTime + kCompletedTextMs;
+    EXPECT_EQ(statusText(), u"<none>");
+    CKrTime::SetClockSourceForTesting(nullptr);
+
+    // Ready: the hand over the button, and only a press and a release both inside it start the game.
+    launcher->OnMouseMove(button.left, button.bottom - 1);
+    EXPECT_EQ(window.cursor, KrCursor::Hand);
+    EXPECT_EQ(launcher->Paint().cursor, KrCursor::Hand);
+    launcher->OnLButtonDown(button.left + 1, button.top + 1);
+    launcher->OnLButtonUp(button.left - 1, button.top + 1);
+    launcher->OnLButtonDown(button.left + 1, button.bottom);
+    launcher->OnLButtonUp(button.left + 1, button.top + 1);
+    EXPECT_TRUE(shell.calls.empty());
 
     window.calls.clear();
     launcher->OnLButtonDown(button.left + 1, button.top + 1);

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 std::string RectText(const KrRect& r)
 {
@@ -90,10 +91,9 @@ TEST(BottomBarTest, ProgressBarWithTruncatedFillAndMegabytes)
     KrBottomBarInput input = Input(2, u"Installing");
     input.doneMb = 1.5f;
     input.totalMb = 4.0f;
-    EXPECT_EQ((std::vector<std::string>{kBar, kStatusArea, kProgressFrame, kTrack,
-                                        "fill 171,641,426,675 116/176/0",
-                                        "text 168,638,856,678 255/255/255 status Installing (1.50Mb/4.00Mb)",
-                                        kGreyButton, kPlay}),
+    EXPECT_EQ((std::vector<std::string>{
+                  kBar, kStatusArea, kProgressFrame, kTrack, "fill 171,641,426,675 116/176/0",
+                  "text 168,638,856,678 255/255/255 status Installing (1.50Mb/4.00Mb)", kGreyButton, kPlay}),
               Describe(PaintBottomBar(input)));
 
     input = Input(5, u"Updating");
@@ -123,19 +123,20 @@ TEST(BottomBarTest, ProgressBarNeverLeavesItsTrack)
 
 TEST(BottomBarTest, StatusTextWithoutProgressBar)
 {
-    EXPECT_EQ((std::vector<std::string>{kBar, "text 168,638,856,678 255/255/255 status Connecting", kGreyButton,
-                                        kPlay}),
+    EXPECT_EQ((std::vector<std::string>{kBar, "text 168,638,856,678 255/255/255 status Connecting",
+                                        kGreyButton, kPlay}),
               Describe(PaintBottomBar(Input(0, u"Connecting"))));
 
     KrBottomBarInput done = Input(6, u"Completed");
     done.doneMb = done.totalMb = 10;
-    EXPECT_EQ((std::vector<std::string>{kBar, "text 168,638,856,678 176/176/176 status Completed", kGreyButton,
-                                        kPlay}),
+    EXPECT_EQ((std::vector<std::string>{kBar, "text 168,638,856,678 176/176/176 status Completed",
+                                        kGreyButton, kPlay}),
               Describe(PaintBottomBar(done)))
         << "the completion text is grey";
 
     for (int state : {3, 6, 7})
-        EXPECT_EQ((std::vector<std::string>{kBar, kGreyButton, kPlay}), Describe(PaintBottomBar(Input(state, u""))))
+        EXPECT_EQ((std::vector<std::string>{kBar, kGreyButton, kPlay}),
+                  Describe(PaintBottomBar(Input(state, u""))))
             << "state " << state << " without a label draws no status";
 }
 

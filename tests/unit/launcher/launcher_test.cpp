@@ -169,6 +169,43 @@ TEST_F(LauncherTest, UrlProtocolRegistration)
     EXPECT_EQ(error, 0u);
 }
 
+TEST_F(LauncherTest, PlayButtonMouseBeforeTheGameIsReady)
+{
+    launcher.ShowMainWindow();
+    const KrRect hit = launcher.State().layout.buttonHit;
+    ASSERT_EQ(hit, (KrRect{889, 643, 1015, 673}));
+    window.calls.clear();
+    launcher.OnMouseMove(hit.left, hit.top);
+    launcher.OnMouseMove(hit.right - 1, hit.bottom - 1);
+    EXPECT_TRUE(launcher.State().hover);
+    launcher.OnMouseMove(hit.right, hit.top); // right edge is outside
+    launcher.OnMouseMove(0, 0);
+    EXPECT_FALSE(launcher.State().hover);
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"invalidate", "invalidate"}))
+        << "only on entering and leaving";
+
+    // Logged in while the installation is incomplete: no hand, and no click gets through.
+    launcher.OnNavigateComplete("http://web.test/en/play?qvo=tok&customer_id=42");
+    ASSERT_EQ(launcher.State().launcherHash, "tok");
+    launcher.OnMouseMove(hit.left + 5, hit.top + 5);
+    EXPECT_EQ(window.cursor, KrCursor::Arrow);
+    launcher.OnLButtonDown(hit.left + 5, hit.top + 5);
+    EXPECT_TRUE(launcher.State().pressed);
+    launcher.OnLButtonUp(hit.left + 5, hit.top + 5);
+    EXPECT_FALSE(launcher.State().pressed);
+    launcher.OnLButtonDown(hit.left + 5, hit.top + 5);
+    launcher.OnLButtonUp(hit.left - 5, hit.top + 5);
+    EXPECT_FALSE(launcher.State().pressed) << "a release anywhere ends the press";
+    launcher.OnLButtonDown(hit.left - 5, hit.top + 5);
+    EXPECT_FALSE(launcher.State().pressed);
+    EXPECT_TRUE(shell.calls.empty());
+
+    KrDisplayList list = launcher.Paint();
+    EXPECT_EQ(list.cursor, KrCursor::Arrow);
+    ASSERT_EQ(list.items.size(), 3u) << "no installer: bar, button and caption";
+    EXPECT_EQ(list.items[1].color, kr::colors::kGrey);
+}
+
 TEST(LauncherCommandLinesTest, GameAndRestart)
 {
     CKrLauncherConfig config;
