@@ -121,6 +121,16 @@ void ChildProcess::Stop()
     m_pid = -1;
 }
 
+void ChildProcess::Kill()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+}
+
 bool WaitForPort(int port, int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -20,6 +20,8 @@ public:
     bool Spawn(const std::vector<std::string>& argv, bool quietStdout = false);
     bool IsRunning();
     void Stop();
+    // Ends the child at once (SIGKILL), as a crash would; no chance to clean up.
+    void Kill();
 
 private:
     int m_pid = -1;
