@@ -394,10 +394,11 @@ void CKrInstaller::CountDownloadFailure(int slot)
     ++m_counters.downloadFailures;
 }
 
-void CKrInstaller::CountExtractFailure()
+void CKrInstaller::CountExtractFailure(uint64_t undoBytes)
 {
     CKrScopedLock lock(m_countersMutex);
     ++m_counters.extractFailures;
+    m_counters.doneBytes -= undoBytes < m_counters.doneBytes ? undoBytes : m_counters.doneBytes;
 }
 
 bool CKrInstaller::AllItemsDone()

@@ -59,6 +59,7 @@ struct CKrInstallerTimings
     uint32_t backlogWaitMs = 4000;   // longest pause while more than 2 packages wait for extraction
     uint32_t directXPollMs = 500;    // between probes for the DirectX runtime
     uint32_t directXSettleMs = 4000; // after the runtime appeared
+    uint32_t extractRetryMs = 4000;  // before a package that could not be extracted is fetched again
 };
 
 struct CKrInstallerSettings
@@ -100,6 +101,7 @@ public:
         ErrorCacheUnreadable = 3,
         ErrorCacheTooOld = 4,
         ErrorScan = 5,
+        ErrorInstallFiles = 6, // files of the update could not be written; the next run fetches them again
     };
     static constexpr int kWorkers = 3;
     static constexpr int kMaxScanDepth = 64;
@@ -186,7 +188,8 @@ private:
     void CompleteTransfer(int slot, uint64_t bytes, bool itemDone);
     void CountItemDone();
     void CountDownloadFailure(int slot);
-    void CountExtractFailure();
+    // `undoBytes`: a download whose content did not get into place leaves the done bytes again.
+    void CountExtractFailure(uint64_t undoBytes = 0);
     bool AllItemsDone();
 
     CKrInstallerSettings m_settings;
@@ -208,6 +211,8 @@ private:
 
     bool m_directXNeeded = false;
     std::atomic<bool> m_directXSetupStarted{false};
+    // A file of this run could not be written: the run must not end as finished.
+    std::atomic<bool> m_filesNotInstalled{false};
 
     std::string m_packageName;
     std::string m_cacheFileName;

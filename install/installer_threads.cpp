@@ -200,6 +200,13 @@ bool CKrInstaller::UpdateStep()
         if (AllItemsDone())
         {
             SleepWhile(m_controlRunning, m_settings.timings.roundMs);
+            // Never report a finished run whose tree differs from the file list; the files that
+            // failed carry no time stamp, so the next run fetches them again.
+            if (m_filesNotInstalled.load(std::memory_order_acquire))
+            {
+                Fail(ErrorInstallFiles);
+                return false;
+            }
             SetState(StateFinished);
             Counters counters = GetCounters();
             if (counters.totalItems != 0 || m_freshInstall)
@@ -246,7 +253,14 @@ void CKrInstaller::ExtractInPlace(InstallItem* item)
 {
     std::string zipPath = ItemDir(item) + item->name;
     if (!ExtractZip(zipPath))
+    {
+        // The kept zip has the server's time and would pass for up to date on the next run, whose
+        // scan looks only at the zip: remove it so that it is fetched and extracted again.
+        kr::os::RemoveFile(zipPath);
+        m_filesNotInstalled.store(true, std::memory_order_release);
         CountExtractFailure();
+        return;
+    }
     // The kept zip carries the server's time from the download; only a known time replaces it.
     if (item->lastWrite != 0 && FileExists(zipPath))
         SetFileLastWriteTime(zipPath, item->lastWrite);
@@ -374,11 +388,22 @@ void CKrInstaller::InstallPackage(InstallItem* item)
     }
     else if (extracted)
     {
-        // A marker only for a package that is really in place; verification mends the rest.
+        // A marker only for a package that is really in place.
         WriteMarker(item);
     }
     if (!extracted)
-        CountExtractFailure();
+    {
+        // Verification mends only the files of the file list; what stands beside Data/ comes with
+        // the packages alone. Fetch the package again (a full disk fails the download until there
+        // is room) rather than end the fresh install without those files.
+        CountExtractFailure(item->downloadSize);
+        item->status.store(ItemPending, std::memory_order_release);
+        // Not at once: a disk that is full stays full for a while, and the server should not pay.
+        SleepWhile(m_installRunning, m_settings.timings.extractRetryMs);
+        CKrScopedLock lock(m_freshMutex);
+        m_freshQueue.push_back(item);
+        return;
+    }
     item->status.store(ItemDone, std::memory_order_release);
     CountItemDone();
 }
@@ -414,6 +439,7 @@ void CKrInstaller::InstallSingleFile(InstallItem* item)
     else
     {
         // No time stamp: the file must look outdated to the next run.
+        m_filesNotInstalled.store(true, std::memory_order_release);
         CountExtractFailure();
     }
     item->status.store(ItemDone, std::memory_order_release);

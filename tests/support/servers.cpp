@@ -3,6 +3,8 @@
 #include "tests/support/test_env.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -119,6 +121,16 @@ void ChildProcess::Stop()
     m_pid = -1;
 }
 
+void ChildProcess::Kill()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+}
+
 bool WaitForPort(int port, int timeoutMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -211,6 +223,58 @@ std::string DevServer::Admin(const std::string& call, const std::string& json) c
     std::string answer;
     int status = RawHttpRequest(m_port, "POST", "/_admin/" + call, json, &answer);
     return status == 200 ? answer : std::string();
+}
+
+bool OddServer::Start(const std::string& root, int rate)
+{
+    m_args = {"--root", root, "--rate", std::to_string(rate)};
+    return m_server.StartScript(SourceDir() + "tests/support/odd_server.py", m_args) &&
+           WaitForPort(m_server.Port(), 5000);
+}
+
+bool OddServer::Restart()
+{
+    int port = m_server.Port();
+    m_server.Stop();
+    std::vector<std::string> args = m_args;
+    args.insert(args.end(), {"--port", std::to_string(port)});
+    // The old port file still names the same port, so readiness is the port answering.
+    return m_server.StartScript(SourceDir() + "tests/support/odd_server.py", args) && WaitForPort(port, 5000);
+}
+
+std::string OddServer::Host() const
+{
+    return "127.0.0.1:" + std::to_string(m_server.Port());
+}
+
+bool OddServer::Script(const std::vector<std::string>& faults, const std::string& answer)
+{
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+    writer.StartObject();
+    writer.Key("faults");
+    writer.StartArray();
+    for (const std::string& fault : faults)
+        writer.String(fault.c_str());
+    writer.EndArray();
+    writer.Key("answer");
+    writer.String(answer.c_str());
+    writer.EndObject();
+    return !m_server.Admin("script", text.GetString()).empty();
+}
+
+OddServer::Log OddServer::ReadLog() const
+{
+    Log log;
+    rapidjson::Document doc;
+    doc.Parse(m_server.Admin("log").c_str());
+    if (!doc.IsObject() || !doc.HasMember("accepted"))
+        return log;
+    log.posts = doc["posts"].GetInt();
+    log.faultsLeft = doc["faults_left"].GetInt();
+    for (const auto& body : doc["accepted"].GetArray())
+        log.accepted.emplace_back(body.GetString(), body.GetStringLength());
+    return log;
 }
 
 int RawHttpRequest(int port, const std::string& method, const std::string& path, const std::string& body,

@@ -20,6 +20,8 @@ public:
     bool Spawn(const std::vector<std::string>& argv, bool quietStdout = false);
     bool IsRunning();
     void Stop();
+    // Ends the child at once (SIGKILL), as a crash would; no chance to clean up.
+    void Kill();
 
 private:
     int m_pid = -1;
@@ -68,6 +70,36 @@ private:
     ChildProcess m_process;
     int m_port = 0;
     TempDir m_dir;
+};
+
+// tests/support/odd_server.py: a server that misbehaves on purpose (see the script for its modes).
+// It serves files below a root for GET and answers POSTs by a fault script; it can be stopped and
+// started again on the same port, as a download server that goes away and comes back.
+class OddServer
+{
+public:
+    // `rate` > 0 paces plain file answers to that many bytes per second.
+    bool Start(const std::string& root = ".", int rate = 0);
+    void Stop() { m_server.Stop(); }
+    // Starts it again on the port it had.
+    bool Restart();
+    int Port() const { return m_server.Port(); }
+    // "127.0.0.1:<port>", the engine's form of a server.
+    std::string Host() const;
+    std::string Url() const { return m_server.Url(); }
+    // The faults for the next POSTs, in order, and the answer text of every POST.
+    bool Script(const std::vector<std::string>& faults, const std::string& answer);
+    struct Log
+    {
+        int posts = -1;
+        std::vector<std::string> accepted; // bodies of POSTs that got the whole answer
+        int faultsLeft = -1;
+    };
+    Log ReadLog() const;
+
+private:
+    DevServer m_server;
+    std::vector<std::string> m_args;
 };
 
 // One HTTP/1.1 exchange over a plain loopback socket, independent of the code under test.

@@ -8,6 +8,7 @@
 #include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -147,6 +148,42 @@ TEST_F(EngineWineTest, UpdateFetchesOnlyTheDamagedFile)
     Outcome update = RunEngine(release, dir.Path());
     ASSERT_EQ(CKrInstaller::StateFinished, update.state) << "error " << update.error;
     EXPECT_EQ(1, update.totalCount);
+    EXPECT_TRUE(DiffTrees(release.image, dir.Path(), "Data.cch").empty());
+}
+
+// A file another program holds open without sharing (a running game, a virus scanner) cannot be
+// replaced: the update fails instead of finishing, leaves the file alone, and the next run mends it.
+TEST_F(EngineWineTest, LockedFileFailsTheUpdateUntilItIsReleased)
+{
+    kr::test::TempDir dir;
+    ASSERT_EQ(CKrInstaller::StateFinished, RunEngine(release, dir.Path()).state);
+    fs::path victim;
+    for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir.Path()) / "Data"))
+    {
+        if (entry.is_regular_file() && entry.file_size() > 0)
+        {
+            victim = entry.path();
+            break;
+        }
+    }
+    ASSERT_FALSE(victim.empty());
+    {
+        std::ofstream damage(victim, std::ios::binary | std::ios::trunc);
+        damage << "mine";
+    }
+    HANDLE lock = CreateFileA(victim.string().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    Outcome locked = RunEngine(release, dir.Path());
+    CloseHandle(lock);
+    EXPECT_EQ(CKrInstaller::StateFailed, locked.state);
+    EXPECT_EQ(CKrInstaller::ErrorInstallFiles, locked.error);
+    std::ifstream kept(victim, std::ios::binary);
+    EXPECT_EQ("mine", std::string(std::istreambuf_iterator<char>(kept), {})) << "the locked file was changed";
+
+    Outcome released = RunEngine(release, dir.Path());
+    ASSERT_EQ(CKrInstaller::StateFinished, released.state) << "error " << released.error;
+    EXPECT_EQ(1, released.totalCount);
     EXPECT_TRUE(DiffTrees(release.image, dir.Path(), "Data.cch").empty());
 }
 

@@ -17,6 +17,7 @@ CKrInstallerTimings EngineScenario::FastTimings()
     t.backlogWaitMs = 50;
     t.directXPollMs = 10;
     t.directXSettleMs = 20;
+    t.extractRetryMs = 20;
     return t;
 }
 
@@ -68,6 +69,8 @@ EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::v
             engine.GetStatus(&run.state, &run.doneMB, &run.totalMB, nullptr, nullptr);
             if (run.state == previousState && run.doneMB < previousDone)
                 run.progressSteppedBack = true;
+            if (onPoll)
+                onPoll(engine, run);
             if (run.state == CKrInstaller::StateFinished || run.state == CKrInstaller::StateFailed ||
                 run.state == stopAtState)
                 break;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -55,6 +57,9 @@ protected:
 
     // Differences between the image and the installation, ignoring the cache file.
     std::vector<std::string> DiffWithImage(const std::string& cacheName = "Data.cch") const;
+
+    // Called at every poll of Run, with the engine and what the poll read: faults strike from here.
+    std::function<void(CKrInstaller&, const EngineRun&)> onPoll;
 
     TempDir image;
     TempDir release;

@@ -83,15 +83,4 @@ size_t NginxServer::CountRequests(const std::string& prefix) const
     return n;
 }
 
-bool OddServer::Start(const std::string& root)
-{
-    return m_server.StartScript(SourceDir() + "tests/integration/engine/odd_server.py", {"--root", root}) &&
-           WaitForPort(m_server.Port(), 5000);
-}
-
-std::string OddServer::Host() const
-{
-    return "127.0.0.1:" + std::to_string(m_server.Port());
-}
-
 } // namespace kr::test

@@ -1,6 +1,6 @@
 #pragma once
-// Local servers for the engine's integration tests: nginx serving a release directory, and a small
-// Python server that misbehaves on purpose. Both listen on loopback only and stop at destruction.
+// nginx serving a release directory for the engine's integration tests, on loopback only; it stops
+// at destruction. The misbehaving server (OddServer) lives in tests/support.
 #include "tests/support/servers.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,17 +28,6 @@ private:
     TempDir m_dir;
     ChildProcess m_process;
     int m_port = 0;
-};
-
-class OddServer
-{
-public:
-    bool Start(const std::string& root);
-    int Port() const { return m_server.Port(); }
-    std::string Host() const;
-
-private:
-    DevServer m_server;
 };
 
 } // namespace kr::test

@@ -119,6 +119,31 @@ TEST_F(FreshInstall, StoppedHalfwayThenRestartedEndsComplete)
     EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
 }
 
+TEST_F(FreshInstall, PackageThatCannotBeExtractedIsFetchedAgain)
+{
+    // Files beside Data/ come only with the packages, so a package must not be given up.
+    std::vector<GameFile> gameFiles = MakeGameFiles(10, 250000, 6);
+    for (GameFile& f : gameFiles)
+        f.content = RandomBytes(f.content.size(), static_cast<uint32_t>(f.content.size()) + 3);
+    MakeRelease(gameFiles, {"--package-size", "1"});
+    const std::string good = ReadWholeFile(Released("Data_1.zip"));
+    WriteWholeFile(Released("Data_1.zip"), good.substr(0, 40) + std::string(good.size() - 40, 'x'));
+    uint32_t failures = 0;
+    onPoll = [&](CKrInstaller& engine, const EngineRun& polled)
+    {
+        if (polled.state != CKrInstaller::StateFreshInstall)
+            return;
+        failures = engine.GetCounters().extractFailures;
+        if (failures >= 2 && ReadWholeFile(Released("Data_1.zip")) != good)
+            WriteWholeFile(Released("Data_1.zip"), good);
+    };
+    EngineRun run = Run();
+    ASSERT_EQ(run.state, kFinished) << "error " << run.error;
+    EXPECT_GE(failures, 2u);
+    EXPECT_GE(nginx.CountRequests("GET /Data_1.zip 200"), 3u);
+    EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
+}
+
 TEST_F(FreshInstall, WithoutPackagesOnlyAddedItemsThenSingleFiles)
 {
     MakeRelease(MakeGameFiles(8, 5000, 5));
@@ -269,7 +294,7 @@ TEST_F(Update, UntrustworthyCacheFailsWithCode3BeforeAnyDownload)
     EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
 }
 
-TEST_F(Update, FailedExtractionIsCountedAndNotStampedAsUpToDate)
+TEST_F(Update, FailedExtractionFailsTheRunAndIsNotStampedAsUpToDate)
 {
     InstallOnce(5);
     const std::string victim = "Data/file_0.pak";
@@ -280,9 +305,13 @@ TEST_F(Update, FailedExtractionIsCountedAndNotStampedAsUpToDate)
     std::string zip = ReadWholeFile(Released("Data/file_0.pak.zip"));
     WriteWholeFile(Released("Data/file_0.pak.zip"), zip.substr(0, 40) + std::string(zip.size() - 40, 'x'));
 
+    // Every item is done, but the tree is not the file list's: the run fails instead of finishing.
     EngineRun run = Run();
-    ASSERT_EQ(run.state, kFinished);
+    ASSERT_EQ(run.state, kFailed);
+    EXPECT_EQ(run.error, CKrInstaller::ErrorInstallFiles);
     EXPECT_EQ(run.counters.extractFailures, 1u);
+    EXPECT_EQ(run.counters.doneItems, run.counters.totalItems);
+    EXPECT_EQ(run.events, (std::vector<std::pair<int, bool>>{{10005, false}}));
     EXPECT_NE(CompareDosTimes(FileTimeOf(Installed(victim)), FileTimeOf(image.Path() + victim)), 0);
 
     // Once the server has a good zip again, the next run fetches the file once more.
@@ -340,6 +369,21 @@ TEST_F(Update, DirectItemsAreCheckedAgainstTheServersTimeAndSize)
     EXPECT_EQ(third.counters.totalItems, 1u);
     EXPECT_EQ(ReadWholeFile(Installed("index.html")), "<html>2</html>");
     EXPECT_EQ(FileTimeOf(Installed("pages.zip")), UnixTimeToFileTime(1660000000));
+}
+
+TEST_F(Update, DirectZipThatCannotBeExtractedIsNotKept)
+{
+    InstallOnce(3);
+    // The kept zip would pass for up to date on the next run: it must go, so that it is fetched again.
+    WriteWholeFile(Released("pages.zip"), "PK\x03\x04 not really a zip");
+    const uint32_t size = static_cast<uint32_t>(ReadWholeFile(Released("pages.zip")).size());
+    EngineRun run = Run(Settings(), {{"pages.zip", size, true}});
+    EXPECT_EQ(run.state, kFailed);
+    EXPECT_EQ(run.error, CKrInstaller::ErrorInstallFiles);
+    EXPECT_FALSE(FileExists(Installed("pages.zip")));
+    EngineRun again = Run(Settings(), {{"pages.zip", size, true}});
+    EXPECT_EQ(again.counters.totalItems, 1u);
+    EXPECT_EQ(nginx.CountRequests("GET /pages.zip 200"), 2u);
 }
 
 class HelperBuild : public EngineScenario
