@@ -1,0 +1,100 @@
+// A small Windows program for the launcher's GUI scenario: finds top-level windows of the running
+// launcher and acts on them from inside Wine, where window messages reach them for sure.
+//
+//   kr_gui_probe wait CLASS TITLE SECONDS   exit 0 once a visible window matches ("-" = any)
+//   kr_gui_probe client CLASS TITLE         prints "left top right bottom" of its client area on screen
+//   kr_gui_probe text CLASS TITLE           prints the text of a message box
+//   kr_gui_probe ok CLASS TITLE             presses OK of a message box
+//   kr_gui_probe close CLASS TITLE          posts WM_CLOSE
+//   kr_gui_probe style CLASS TITLE          prints the style and extended style in hex
+// Exit status 1 when no window matches.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+
+const char* OrNull(const char* text)
+{
+    return std::strcmp(text, "-") == 0 ? nullptr : text;
+}
+
+HWND Find(const char* windowClass, const char* title)
+{
+    HWND window = FindWindowA(OrNull(windowClass), OrNull(title));
+    return window && IsWindowVisible(window) ? window : nullptr;
+}
+
+int Wait(const char* windowClass, const char* title, double seconds)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < static_cast<DWORD>(seconds * 1000))
+    {
+        if (Find(windowClass, title))
+            return 0;
+        Sleep(50);
+    }
+    return 1;
+}
+
+// The static text of a message box, whatever its control id.
+BOOL CALLBACK CollectText(HWND child, LPARAM out)
+{
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof(className));
+    if (_stricmp(className, "Static") == 0)
+    {
+        char text[1024] = {};
+        GetWindowTextA(child, text, sizeof(text));
+        if (text[0])
+            std::strncat(reinterpret_cast<char*>(out), text, 1023 - std::strlen(reinterpret_cast<char*>(out)));
+    }
+    return TRUE;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 4)
+    {
+        std::fprintf(stderr, "usage: kr_gui_probe wait|client|text|ok|close|style CLASS TITLE [SECONDS]\n");
+        return 2;
+    }
+    const char* command = argv[1];
+    if (std::strcmp(command, "wait") == 0)
+        return Wait(argv[2], argv[3], argc > 4 ? std::atof(argv[4]) : 10.0);
+    HWND window = Find(argv[2], argv[3]);
+    if (!window)
+        return 1;
+    if (std::strcmp(command, "client") == 0)
+    {
+        RECT client;
+        GetClientRect(window, &client);
+        POINT topLeft = {client.left, client.top};
+        POINT bottomRight = {client.right, client.bottom};
+        ClientToScreen(window, &topLeft);
+        ClientToScreen(window, &bottomRight);
+        std::printf("%ld %ld %ld %ld\n", topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
+    }
+    else if (std::strcmp(command, "text") == 0)
+    {
+        char text[1024] = {};
+        EnumChildWindows(window, CollectText, reinterpret_cast<LPARAM>(text));
+        std::printf("%s\n", text);
+    }
+    else if (std::strcmp(command, "ok") == 0)
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    else if (std::strcmp(command, "close") == 0)
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    else if (std::strcmp(command, "style") == 0)
+        std::printf("%08lx %08lx\n", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)),
+                    static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)));
+    else
+        return 2;
+    std::fflush(stdout);
+    return 0;
+}
