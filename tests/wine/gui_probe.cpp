@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -48,9 +49,11 @@ BOOL CALLBACK CollectText(HWND child, LPARAM out)
     if (_stricmp(className, "Static") == 0)
     {
         char text[1024] = {};
-        GetWindowTextA(child, text, sizeof(text));
-        if (text[0])
-            std::strncat(reinterpret_cast<char*>(out), text, 1023 - std::strlen(reinterpret_cast<char*>(out)));
+        // WM_GETTEXT: GetWindowText would not ask a control of another process.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(child, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                            &ignored);
+        *reinterpret_cast<std::string*>(out) += text;
     }
     return TRUE;
 }
@@ -82,9 +85,9 @@ int main(int argc, char** argv)
     }
     else if (std::strcmp(command, "text") == 0)
     {
-        char text[1024] = {};
-        EnumChildWindows(window, CollectText, reinterpret_cast<LPARAM>(text));
-        std::printf("%s\n", text);
+        std::string text;
+        EnumChildWindows(window, CollectText, reinterpret_cast<LPARAM>(&text));
+        std::printf("%s\n", text.c_str());
     }
     else if (std::strcmp(command, "ok") == 0)
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);

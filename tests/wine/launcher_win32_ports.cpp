@@ -1,0 +1,173 @@
+// The launcher program's Win32 pieces: registry and folder ports against the real API, and the class
+// window procedure delivering messages of a real window to a launcher with recording ports.
+#include "launcher/launcher.h"
+#include "launcher/win32/system_ports.h"
+#include "launcher/win32/window_procedure.h"
+#include "tests/support/temp_dir.h"
+#include "tests/unit/launcher/fake_ports.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+namespace
+{
+
+// A scratch key below HKEY_CURRENT_USER, removed with everything under it.
+class ScratchKey
+{
+public:
+    ScratchKey() : m_path("Software\\KrTests\\Ports" + std::to_string(GetCurrentProcessId())) {}
+    ~ScratchKey() { RegDeleteTreeA(HKEY_CURRENT_USER, m_path.c_str()); }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Type and stored size of a value, read past the port.
+DWORD StoredSize(const std::string& key, const char* name, DWORD& type)
+{
+    HKEY handle = nullptr;
+    DWORD size = 0;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return 0;
+    RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size);
+    RegCloseKey(handle);
+    return size;
+}
+
+} // namespace
+
+TEST(LauncherWin32Registry, StringsAreStoredWithoutTheirTerminatorAndReadBackCapped)
+{
+    ScratchKey scratch;
+    CKrWin32Registry registry;
+    const std::string key = scratch.Path() + "\\shell\\open\\command";
+    EXPECT_EQ(registry.OpenKey(key, IKrRegistryPort::Access::Read), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry.WriteString(key, "", "x"), ERROR_FILE_NOT_FOUND) << "writing never creates the key";
+
+    ASSERT_EQ(registry.CreateKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(registry.OpenKey(key, IKrRegistryPort::Access::QueryAndSet), ERROR_SUCCESS);
+    const std::string command = "\"Z:\\pre\\Quorvale.exe\" -uri=%1";
+    ASSERT_EQ(registry.WriteString(key, "", command), ERROR_SUCCESS);
+    ASSERT_EQ(registry.WriteString(key, "user", "abcdef"), ERROR_SUCCESS);
+
+    DWORD type = 0;
+    EXPECT_EQ(StoredSize(key, nullptr, type), command.size()) << "the default value, no terminating zero";
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(StoredSize(key, "user", type), 6u);
+
+    std::string value;
+    ASSERT_EQ(registry.ReadString(key, "", value, 255), ERROR_SUCCESS);
+    EXPECT_EQ(value, command);
+    ASSERT_EQ(registry.ReadString(key, "user", value, 4), ERROR_SUCCESS);
+    EXPECT_EQ(value, "abcd");
+    EXPECT_EQ(registry.ReadString(key, "missing", value, 255), ERROR_FILE_NOT_FOUND);
+
+    ASSERT_EQ(registry.WriteString(key, "empty", ""), ERROR_SUCCESS);
+    value = "stale";
+    ASSERT_EQ(registry.ReadString(key, "empty", value, 255), ERROR_SUCCESS);
+    EXPECT_EQ(value, "");
+}
+
+TEST(LauncherWin32Folders, DirectoriesAttributesAndDataFolders)
+{
+    kr::test::TempDir temp;
+    CKrWin32Folders folders;
+    const std::string dir = temp.Path() + "Long Folder Name";
+    EXPECT_EQ(folders.FileAttributes(dir), kKrInvalidAttributes);
+    EXPECT_EQ(folders.MakeDirectory(dir), kKrErrorSuccess);
+    EXPECT_EQ(folders.MakeDirectory(dir), kKrErrorAlreadyExists);
+    EXPECT_EQ(folders.FileAttributes(dir), kKrAttributeDirectory);
+
+    char shortPath[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameA(dir.c_str(), shortPath, MAX_PATH), 0u);
+    std::string longPath;
+    ASSERT_TRUE(folders.LongPathName(shortPath, longPath));
+    EXPECT_EQ(_stricmp(longPath.c_str(), dir.c_str()), 0) << shortPath << " -> " << longPath;
+    EXPECT_FALSE(folders.LongPathName(dir + "\\missing", longPath));
+
+    std::string shared, user;
+    folders.DataFolders(shared, user);
+    ASSERT_FALSE(shared.empty());
+    ASSERT_FALSE(user.empty());
+    EXPECT_NE(shared.back(), '\\');
+    EXPECT_TRUE(folders.FileAttributes(shared) & kKrAttributeDirectory) << shared;
+    EXPECT_TRUE(folders.FileAttributes(user) & kKrAttributeDirectory) << user;
+    EXPECT_FALSE(folders.ProgramFilesFolder().empty());
+}
+
+// A real window of the launcher class whose messages reach a launcher with recording ports.
+class LauncherWindowProcedure : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(kr::win32::RegisterLauncherClass(GetModuleHandleA(nullptr)));
+        m_window = CreateWindowExA(0, kr::win32::kWindowClass, "test", WS_POPUP, 0, 0, 100, 100, nullptr,
+                                   nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(m_window, nullptr);
+    }
+    void TearDown() override
+    {
+        if (m_window)
+        {
+            kr::win32::AttachLauncher(m_window, nullptr);
+            DestroyWindow(m_window);
+        }
+    }
+    bool Called(const std::string& call) const
+    {
+        return std::find(m_fakeWindow.calls.begin(), m_fakeWindow.calls.end(), call) != m_fakeWindow.calls.end();
+    }
+
+    kr::test::FakeWindow m_fakeWindow;
+    kr::test::FakeBrowser m_browser;
+    kr::test::FakeRegistry m_registry;
+    kr::test::FakeShell m_shell;
+    kr::test::FakeFolders m_folders;
+    CKrLauncher m_launcher{KrLauncherPorts{m_fakeWindow, m_browser, m_registry, m_shell, m_folders}};
+    HWND m_window = nullptr;
+};
+
+TEST_F(LauncherWindowProcedure, TimersAndDestroyReachTheLauncherOnlyOnceAttached)
+{
+    SendMessageA(m_window, WM_TIMER, 1, 0);
+    EXPECT_TRUE(m_fakeWindow.calls.empty()) << "nothing reaches the launcher before it is attached";
+
+    kr::win32::AttachLauncher(m_window, &m_launcher);
+    EXPECT_EQ(SendMessageA(m_window, WM_TIMER, 9, 0), 0);
+    EXPECT_TRUE(m_fakeWindow.calls.empty()) << "foreign timer ids are swallowed";
+    SendMessageA(m_window, WM_TIMER, 1, 0);
+    EXPECT_TRUE(Called("kill timer 1"));
+    EXPECT_TRUE(Called("set timer 2 250"));
+    SendMessageA(m_window, WM_TIMER, 2, 0);
+    EXPECT_TRUE(Called("set timer 3 1000"));
+
+    SendMessageA(m_window, WM_DESTROY, 0, 0);
+    EXPECT_TRUE(Called("quit"));
+}
+
+TEST_F(LauncherWindowProcedure, MouseCoordinatesComeFromTheLowAndHighWords)
+{
+    kr::win32::AttachLauncher(m_window, &m_launcher);
+    SendMessageA(m_window, WM_TIMER, 1, 0); // lays out the 1024 x 682 client of the fake window
+    const KrRect hit = m_launcher.State().layout.buttonHit;
+    ASSERT_GT(hit.Width(), 0);
+
+    SendMessageA(m_window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(hit.left + 1, hit.top + 1));
+    EXPECT_TRUE(m_launcher.State().pressed);
+    // x and y swapped would miss the button.
+    SendMessageA(m_window, WM_LBUTTONUP, 0, MAKELPARAM(hit.left + 1, hit.top + 1));
+    EXPECT_FALSE(m_launcher.State().pressed);
+    SendMessageA(m_window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(hit.top + 1, hit.left + 1));
+    EXPECT_FALSE(m_launcher.State().pressed);
+
+    SendMessageA(m_window, WM_MOUSEMOVE, 0, MAKELPARAM(hit.left + 1, hit.top + 1));
+    EXPECT_TRUE(m_launcher.State().hover);
+    SendMessageA(m_window, WM_MOUSEMOVE, 0, MAKELPARAM(-3, -3));
+    EXPECT_FALSE(m_launcher.State().hover);
+}
