@@ -27,21 +27,20 @@ private:
     std::string m_path;
 };
 
-// Type and stored size of a value, read past the port.
-DWORD StoredSize(const std::string& key, const char* name, DWORD& type)
+// Stores a REG_SZ value of `count` bytes of `data` without any terminator: the byte after them is not
+// zero, so the system cannot take one along.
+void StoreUnterminated(const std::string& key, const char* name, const char* data, DWORD count)
 {
     HKEY handle = nullptr;
-    DWORD size = 0;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return 0;
-    RegQueryValueExA(handle, name, nullptr, &type, nullptr, &size);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_SET_VALUE, &handle), ERROR_SUCCESS);
+    ASSERT_NE(data[count], '\0');
+    EXPECT_EQ(RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), count), ERROR_SUCCESS);
     RegCloseKey(handle);
-    return size;
 }
 
 } // namespace
 
-TEST(LauncherWin32Registry, StringsAreStoredWithoutTheirTerminatorAndReadBackCapped)
+TEST(LauncherWin32Registry, StringsRoundTripAndReadsAreCappedAndTerminated)
 {
     ScratchKey scratch;
     CKrWin32Registry registry;
@@ -55,17 +54,16 @@ TEST(LauncherWin32Registry, StringsAreStoredWithoutTheirTerminatorAndReadBackCap
     ASSERT_EQ(registry.WriteString(key, "", command), ERROR_SUCCESS);
     ASSERT_EQ(registry.WriteString(key, "user", "abcdef"), ERROR_SUCCESS);
 
-    DWORD type = 0;
-    EXPECT_EQ(StoredSize(key, nullptr, type), command.size()) << "the default value, no terminating zero";
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(StoredSize(key, "user", type), 6u);
-
     std::string value;
     ASSERT_EQ(registry.ReadString(key, "", value, 255), ERROR_SUCCESS);
     EXPECT_EQ(value, command);
     ASSERT_EQ(registry.ReadString(key, "user", value, 4), ERROR_SUCCESS);
     EXPECT_EQ(value, "abcd");
     EXPECT_EQ(registry.ReadString(key, "missing", value, 255), ERROR_FILE_NOT_FOUND);
+
+    StoreUnterminated(key, "raw", "quorvaleXYZ", 8);
+    ASSERT_EQ(registry.ReadString(key, "raw", value, 255), ERROR_SUCCESS);
+    EXPECT_EQ(value, "quorvale");
 
     ASSERT_EQ(registry.WriteString(key, "empty", ""), ERROR_SUCCESS);
     value = "stale";
