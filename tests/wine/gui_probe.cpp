@@ -7,6 +7,7 @@
 //   kr_gui_probe ok CLASS TITLE             presses OK of a message box
 //   kr_gui_probe close CLASS TITLE          posts WM_CLOSE
 //   kr_gui_probe style CLASS TITLE          prints the style and extended style in hex
+//   kr_gui_probe syserror CODE              prints the system's message text of a Win32 error code
 // Exit status 1 when no window matches.
 #include <windows.h>
 
@@ -62,9 +63,19 @@ BOOL CALLBACK CollectText(HWND child, LPARAM out)
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "syserror") == 0)
+    {
+        char* text = nullptr;
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(std::atoi(argv[2])), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                       reinterpret_cast<char*>(&text), 0, nullptr);
+        std::printf("%s\n", text ? text : "");
+        LocalFree(text);
+        return 0;
+    }
     if (argc < 4)
     {
-        std::fprintf(stderr, "usage: kr_gui_probe wait|client|text|ok|close|style CLASS TITLE [SECONDS]\n");
+        std::fprintf(stderr, "usage: kr_gui_probe wait|client|text|ok|close|style CLASS TITLE [SECONDS] | syserror CODE\n");
         return 2;
     }
     const char* command = argv[1];
