@@ -9,6 +9,8 @@
 //   kr_gui_probe style CLASS TITLE          prints the style and extended style in hex
 //   kr_gui_probe syserror CODE              prints the system's message text of a Win32 error code
 // Exit status 1 when no window matches.
+// Copied as "Quorvale.exe", it stands in for the pre-launcher: it writes its arguments, separated by
+// blanks, to restart-args.txt in its current directory and ends.
 #include <windows.h>
 
 #include <cstdio>
@@ -63,6 +65,21 @@ BOOL CALLBACK CollectText(HWND child, LPARAM out)
 
 int main(int argc, char** argv)
 {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const char* name = std::strrchr(self, '\\');
+    if (_stricmp(name ? name + 1 : self, "Quorvale.exe") == 0)
+    {
+        std::string args;
+        for (int i = 1; i < argc; ++i)
+            args += std::string(i > 1 ? " " : "") + argv[i];
+        FILE* out = std::fopen("restart-args.txt", "wb");
+        if (!out)
+            return 1;
+        std::fputs(args.c_str(), out);
+        std::fclose(out);
+        return 0;
+    }
     if (argc == 3 && std::strcmp(argv[1], "syserror") == 0)
     {
         char* text = nullptr;

@@ -86,8 +86,7 @@ done
 [ -n "$xvfb_pid" ] || { echo "launcher_gui.sh: no X display" >&2; exit 1; }
 kr_wine_prepare || exit 1
 
-# --- A splash picture, and the running executable as the served launcher package: same checksum,
-# so no self-update restart.
+# --- A splash picture, and the launcher's executable as the served launcher package.
 python3 - "$work" "$KR_TEST_RELEASE_WWW" "$launcher_exe" <<'PY' || exit 1
 import os, struct, sys, zipfile
 work, www, exe = sys.argv[1:]
@@ -116,6 +115,8 @@ data_requests() { curl -s "$launcher_server/_admin/requests" | grep -o '"/launch
 project="$work/project"
 prelauncher="$work/prelauncher"
 mkdir -p "$project" "$prelauncher"
+# The launcher lives in the install folder; the served package holds the same executable.
+cp "$launcher_exe" "$project/"
 wine reg delete 'HKCU\Software\Classes\quorvaleonline' /f >/dev/null 2>&1
 args=("-LauncherServer=$launcher_server" "-ProjectPath=$(winpath "$project")" "-PreLauncherPath=$(winpath "$prelauncher")")
 
@@ -133,14 +134,16 @@ check "the splash is a layered window" [ $((0x${splash_ex_style:-0} & 0x80000)) 
 
 main_window() { # visible, caption + system menu + minimize box, dialog frame and 2, no longer layered
     local style st ex
-    style=$(probe style "Quorvale Online" -) || return 1
+    style=$(probe style "Quorvale Online" -) || { [ -n "${1:-}" ] && echo "  no visible window"; return 1; }
     st=$((0x${style% *}))
     ex=$((0x${style#* }))
     # The system adds WS_EX_WINDOWEDGE to a dialog frame and takes WS_EX_TOPMOST only from SetWindowPos.
-    [ $((st & 0xCF0000)) -eq $((0xCA0000)) ] && [ $((ex & 0x3)) -eq 3 ] && [ $((ex & 0x80000)) -eq 0 ]
+    [ $((st & 0xCF0000)) -eq $((0xCA0000)) ] && [ $((ex & 0x3)) -eq 3 ] && [ $((ex & 0x80000)) -eq 0 ] && return 0
+    [ -n "${1:-}" ] && echo "  window styles: $style"
+    return 1
 }
 for _ in $(seq 100); do main_window && break; sleep 0.1; done
-check "the splash turns into the main window" main_window
+check "the splash turns into the main window" main_window verbose
 sleep 0.8
 shot main
 read -r left top right bottom < <(probe client "Quorvale Online" -)
@@ -213,6 +216,32 @@ probe ok "#32770" Error >/dev/null
 exit_status=
 check "dismissing the Error box ends the launcher" wait_exit "$error_pid" 15
 check "the dismissed launcher's exit status is 0" [ "$exit_status" = 0 ]
+
+# --- Scenario 3: the served launcher package differs from the running launcher: the update box, then
+# the pre-launcher (the probe under its name) is started with the launcher's state, and the launcher ends.
+python3 - "$KR_TEST_RELEASE_WWW" <<'PY' || exit 1
+import os, sys, zipfile
+with zipfile.ZipFile(os.path.join(sys.argv[1], "QuorvaleOnlineLauncher.zip"), "w") as z:
+    z.writestr("QuorvaleOnlineLauncher.exe", b"MZ a newer launcher " * 100)
+PY
+mkdir -p "$work/project3" "$work/prelauncher3"
+cp "$launcher_exe" "$work/project3/"
+cp "$probe_exe" "$work/prelauncher3/Quorvale.exe"
+(cd "$work/run" && exec wine "$launcher_exe" "-LauncherServer=$launcher_server" "-ProjectPath=$(winpath "$work/project3")" \
+    "-PreLauncherPath=$(winpath "$work/prelauncher3")" -sid=abc) >/dev/null 2>&1 &
+update_pid=$!
+pids+=($update_pid)
+check "an updated launcher package brings the update box" probe wait "#32770" "Quorvale Launcher Update" 90
+shot update
+check "the update box carries the update text" \
+    [ "$(probe text "#32770" "Quorvale Launcher Update")" = "Quorvale Launcher has been updated click ok to apply changes" ]
+probe ok "#32770" "Quorvale Launcher Update" >/dev/null
+exit_status=
+check "after the update box the launcher ends" wait_exit "$update_pid" 15
+for _ in $(seq 50); do [ -s "$work/prelauncher3/restart-args.txt" ] && break; sleep 0.1; done
+expected="-RestartLauncher=1 -LauncherServer=$launcher_server -sid=abc -language_code=en -uriStart=1"
+check "the pre-launcher is started in its folder with the restart command line" \
+    [ "$(cat "$work/prelauncher3/restart-args.txt" 2>/dev/null)" = "$expected" ]
 
 echo "launcher GUI scenario: $failures failed; screenshots in $artefacts"
 [ "$failures" -eq 0 ]
