@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The launcher program under Wine on a virtual X display: splash, main window, installation from the
-# served release, URL protocol registration, the single-instance rule, and the error box when the
-# launcher server is down. Screenshots are kept under $KR_BINARY_DIR/test-artefacts/launcher-gui/.
+# served release, URL protocol registration, the single-instance rule, the error box when the
+# launcher server is down, and the self-update restart. Screenshots are kept under $KR_BINARY_DIR/test-artefacts/launcher-gui/.
 #   launcher_gui.sh BIN_DIR
 # Runs inside tests/support/run_with_servers.sh, which serves the release and the launcher server.
 # Ends every process it started, Wine's included.
@@ -12,7 +12,7 @@ bin=$(cd "$1" && pwd)
 launcher_exe="$bin/QuorvaleOnlineLauncher.exe"
 probe_exe="$bin/kr_gui_probe.exe"
 artefacts=${KR_BINARY_DIR:-$bin/..}/test-artefacts/launcher-gui
-: "${KR_TEST_DOWNLOAD_SERVER:?set by run.sh}" "${KR_TEST_RELEASE_WWW:?}" "${KR_TEST_RELEASE_IMAGE:?}"
+: "${KR_TEST_DOWNLOAD_SERVER:?set by run_with_servers.sh}" "${KR_TEST_RELEASE_WWW:?}" "${KR_TEST_RELEASE_IMAGE:?}"
 
 # shellcheck source=../../scripts/lib/native-deps.sh
 source "$root/scripts/lib/native-deps.sh"
@@ -72,18 +72,17 @@ wait_exit() { # pid seconds: the process ended in time; its status in $exit_stat
 # --- A display of our own; Wine must start on it (a wineserver without a display spoils windows).
 wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
-for n in $(seq 91 140); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    sleep 0.5
-    if kill -0 "$xvfb_pid" 2>/dev/null; then
-        export DISPLAY=":$n"
-        break
-    fi
-    xvfb_pid=
-done
-[ -n "$xvfb_pid" ] || { echo "launcher_gui.sh: no X display" >&2; exit 1; }
+# Xvfb picks a free display number itself and reports it once it listens.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+if [ -s "$work/display" ]; then
+    DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
+    export DISPLAY
+else
+    echo "launcher_gui.sh: Xvfb did not start" >&2
+    exit 1
+fi
 kr_wine_prepare || exit 1
 
 # --- A splash picture, and the launcher's executable as the served launcher package.
