@@ -60,17 +60,17 @@ int MajorVersion()
     return GetVersionExA(&info) ? static_cast<int>(info.dwMajorVersion) : 0;
 }
 
-std::string ToAnsi(const wchar_t* wide)
+std::string ToNarrow(const wchar_t* wide, unsigned codePage)
 {
     char buffer[MAX_PATH] = {};
-    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, MAX_PATH, nullptr, nullptr) <= 0)
+    if (WideCharToMultiByte(codePage, 0, wide, -1, buffer, MAX_PATH, nullptr, nullptr) <= 0)
         return std::string();
     return buffer;
 }
 
 } // namespace
 
-void FindBaseFolders(std::string& sharedBase, std::string& userBase)
+void FindBaseFoldersIn(unsigned codePage, std::string& sharedBase, std::string& userBase)
 {
     sharedBase.clear();
     userBase.clear();
@@ -98,13 +98,18 @@ void FindBaseFolders(std::string& sharedBase, std::string& userBase)
     HRESULT userResult = getKnownFolderPath(kFolderLocalAppDataLow, kKnownFolderCreate, nullptr, &user);
     if (SUCCEEDED(sharedResult) && SUCCEEDED(userResult) && shared && user)
     {
-        sharedBase = ToAnsi(shared);
-        userBase = ToAnsi(user);
+        sharedBase = ToNarrow(shared, codePage);
+        userBase = ToNarrow(user, codePage);
     }
     if (shared)
         taskMemFree(shared);
     if (user)
         taskMemFree(user);
+}
+
+void FindBaseFolders(std::string& sharedBase, std::string& userBase)
+{
+    FindBaseFoldersIn(CP_ACP, sharedBase, userBase);
 }
 
 } // namespace kr::helper

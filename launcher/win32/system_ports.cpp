@@ -1,6 +1,7 @@
 #include "launcher/win32/system_ports.h"
 
 #include "installhelper/win32/base_folders.h"
+#include "services/text_convert.h"
 
 // windows.h first: the shell headers build on it.
 #include <windows.h>
@@ -110,8 +111,8 @@ std::string CKrWin32Folders::ProgramFilesFolder()
 
 void CKrWin32Folders::DataFolders(std::string& shared, std::string& user)
 {
-    // The install helper resolves the same two folders by the same rule.
-    kr::helper::FindBaseFolders(shared, user);
+    // The install helper's rule, with the launcher's text code page (1252 unless set otherwise).
+    kr::helper::FindBaseFoldersIn(GetProcessCodePage(), shared, user);
 }
 
 bool CKrWin32Folders::LongPathName(const std::string& path, std::string& longPath)
