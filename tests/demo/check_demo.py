@@ -2,7 +2,8 @@
 """Runs the quick demo with the install helper and checks its report against what is really on disk.
 
     check_demo.py   (KR_HOST_BIN and KR_WIN_BIN name the builds; the demo's output goes to a temporary
-                     folder, kept when a check fails)
+                     folder, kept when a check fails; the demo gets its own Xvfb unless
+                     KR_DEMO_TEST_DISPLAY names a display)
 """
 
 import binascii
@@ -110,7 +111,12 @@ def check_screens(report):
 
 def main():
     out = tempfile.mkdtemp(prefix="kr-demo-check.")
-    start = subprocess.run([os.path.join(ROOT, "scripts", "demo"), "--quick", "--helper", "--no-setup", "--out", out])
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    if os.environ.get("KR_DEMO_TEST_DISPLAY"):
+        env["DISPLAY"] = os.environ["KR_DEMO_TEST_DISPLAY"]
+    start = subprocess.run([os.path.join(ROOT, "scripts", "demo"), "--quick", "--helper", "--no-setup", "--out", out],
+                           env=env)
     check(start.returncode == 0, "the demo exited with %d" % start.returncode)
     report_path = os.path.join(out, "report.json")
     if check(os.path.isfile(report_path), "no report.json"):
