@@ -3,8 +3,8 @@
 
     demo_report.py state GAME_DIR IMAGE_DIR
         prints "present expected complete" for the game data; exit status 0 when the installation is
-        complete: every file of IMAGE_DIR/Data with its size, the four items in place, no package or
-        per-file zip and no package marker left
+        complete: every file of IMAGE_DIR/Data with its size and time, the four items in place, no
+        package or per-file zip and no package marker left
     demo_report.py report FACTS OUT_TXT OUT_JSON
         gathers the counts, the servers' recorded requests and the screenshots into the report; FACTS
         holds "key=value" lines written by the demo ("run.N.key" for run N, "note" may repeat)
@@ -19,20 +19,26 @@ ITEM_FILES = ["Splash.bmp", "QuorvaleOnlineLauncher.zip", "KelvaneRuntimeMMO.exe
               "ErrorPage/general-error_no-twitter.html", "Data.cch"]
 
 
-def tree(root):
-    """Relative path (with /) -> size of every file below root."""
+def tree(root, with_times=False):
+    """Relative path (with /) -> size (or (size, modification time)) of every file below root."""
     files = {}
     for directory, _, names in os.walk(root):
         for name in names:
-            path = os.path.join(directory, name)
-            files[os.path.relpath(path, root).replace(os.sep, "/")] = os.path.getsize(path)
+            stat = os.stat(os.path.join(directory, name))
+            rel = os.path.relpath(os.path.join(directory, name), root).replace(os.sep, "/")
+            files[rel] = (stat.st_size, stat.st_mtime) if with_times else stat.st_size
     return files
 
 
+def same_file(installed, expected):
+    # The engine gives each file the release's time; zip times have a resolution of 2 seconds.
+    return installed is not None and installed[0] == expected[0] and abs(installed[1] - expected[1]) <= 2
+
+
 def state(game, image):
-    expected = tree(os.path.join(image, "Data"))
-    installed = tree(os.path.join(game, "Data"))
-    present = sum(1 for rel, size in expected.items() if installed.get(rel) == size)
+    expected = tree(os.path.join(image, "Data"), with_times=True)
+    installed = tree(os.path.join(game, "Data"), with_times=True)
+    present = sum(1 for rel, info in expected.items() if same_file(installed.get(rel), info))
     leftovers = [rel for rel in installed if rel not in expected and rel.endswith(".zip")]
     leftovers += [name for name in os.listdir(game) if name.endswith(".install")
                   or (name.startswith("Data") and name.endswith(".zip"))] if os.path.isdir(game) else []
@@ -51,13 +57,16 @@ def fetch_json(url):
 
 def access_counts(lines):
     """Requests of one run in nginx's access log, by kind."""
-    counts = {"packages": 0, "file_zips": 0, "cache": 0, "items": 0, "other": 0}
+    counts = {"packages": 0, "file_zips": 0, "cache": 0, "items": 0, "other": 0, "bytes": 0}
     for line in lines:
         parts = line.split('"')
         if len(parts) < 3:
             continue
         request = parts[1].split(" ")
         path = request[1].split("?", 1)[0] if len(request) > 1 else ""
+        status_and_size = parts[2].split()
+        if len(status_and_size) == 2 and status_and_size[1].isdigit():
+            counts["bytes"] += int(status_and_size[1])
         if path.startswith("/Data/") or path.startswith("/Data%5C") or path.startswith("/Data\\"):
             counts["file_zips"] += 1
         elif path.endswith(".cch"):
@@ -129,11 +138,11 @@ def report(facts_path, out_txt, out_json):
                  % (facts["release"]["game_files"], facts["release"]["game_bytes"] / 1048576.0, facts["nginx_port"]))
     for run in runs:
         req = run["requests"]
-        lines.append("Run %-10s %s in %.1f s: %d files, %.1f MiB under Data/; fetched %d packages, "
-                     "%d per-file zips, %d items, %d caches"
+        lines.append("Run %-10s %s in %.1f s: %d files, %.1f MiB under Data/"
                      % (run["name"] + ":", "complete" if run["complete"] == 1 else "NOT complete", run["seconds"],
-                        run["installed_files"], run["installed_mib"], req["packages"], req["file_zips"],
-                        req["items"], req["cache"]))
+                        run["installed_files"], run["installed_mib"]))
+        lines.append("               requests: %d packages, %d per-file zips, %d items, %d caches; %.1f MiB sent"
+                     % (req["packages"], req["file_zips"], req["items"], req["cache"], req["bytes"] / 1048576.0))
         if run.get("changed"):
             lines.append("               %d files changed in the release before this run" % run["changed"])
     counts = {}

@@ -14,7 +14,8 @@ kr_display_start() {
     fi
     mkdir -p "$workdir"
     # -displayfd picks a free number and reports it once the server accepts clients.
-    Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp 3>"$workdir/xvfb.display" \
+    # A white root window, so a screenshot tells transparent pixels from black ones.
+    Xvfb -displayfd 3 -screen 0 1280x960x24 -wr -nolisten tcp 3>"$workdir/xvfb.display" \
         >"$workdir/xvfb.log" 2>&1 &
     KR_XVFB_PID=$!
     for _ in $(seq 100); do

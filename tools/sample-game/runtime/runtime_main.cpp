@@ -54,7 +54,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     std::string userData = kr_sample::OptionValue(arguments, "ProjectUserDataPath");
     bool recorded = !userData.empty() &&
                     kr_sample::WriteStartRecord(kr_sample::StartRecordPath(userData), arguments);
-    g_text = std::string("Kelvane Runtime (sample game)\n\nStarted with:") + arguments +
+    g_text = std::string("Kelvane Runtime (sample game)\n\nStarted with: ") + arguments +
              (recorded ? "\n\nRecorded in game-start.txt" : "\n\nNo user data path: nothing recorded");
 
     WNDCLASSA windowClass = {};
