@@ -11,7 +11,6 @@ import hashlib
 import json
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -76,20 +75,6 @@ def check_install(out, report, release):
               "the launcher package's first entry is not the running launcher")
 
 
-def check_splash_file(path):
-    data = open(path, "rb").read()
-    header_size, width, height, planes, bpp, compression = struct.unpack_from("<IiiHHI", data, 14)
-    masks = struct.unpack_from("<IIII", data, 54)
-    check(header_size == 124 and bpp == 32 and compression == 3, "Splash.bmp is not a 32-bit V5 bitfield BMP")
-    check(masks == (0xFF0000, 0xFF00, 0xFF, 0xFF000000), "Splash.bmp masks %r" % (masks,))
-    offset = struct.unpack_from("<I", data, 10)[0]
-
-    def alpha(x, y):  # bottom-up rows
-        return data[offset + ((height - 1 - y) * width + x) * 4 + 3]
-    check(alpha(1, 1) == 0 and alpha(width // 2, height // 2) == 255, "Splash.bmp border/centre alpha wrong")
-    check(any(0 < alpha(x, height - 30) < 255 for x in range(width)), "Splash.bmp has no half-transparent shadow")
-
-
 def check_screens(report):
     shots = report["screenshots"]
     for shot in shots:
@@ -124,7 +109,6 @@ def main():
         release = json.load(open(os.path.join(out, "release.json")))
         check(open(os.path.join(out, "report.txt")).read().startswith("Quorvale Online launcher demo"), "no report.txt")
         check_install(out, report, release)
-        check_splash_file(os.path.join(out, "game", "Splash.bmp"))
         check_screens(report)
         for path in ("/launcher/data/", "/launcher/download_data/", "/launcher/language_data/"):
             check(path in report["launcher_paths"], "the launcher server never got %s" % path)

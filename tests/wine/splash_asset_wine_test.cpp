@@ -1,7 +1,6 @@
-// The sample Splash.bmp (tools/sample-game/make_splash.py) as GDI+ delivers it. GDI+ reports a 32-bit
-// BMP as 32bppRGB even with an alpha mask (Wine's decoder says so outright), but the pixel bits keep
-// the alpha bytes, which is what reaches the layered window: a transparent border and an opaque
-// picture, rows the right way up. tests/support/run_with_servers.sh generates the file.
+// The sample splash picture (tools/sample-game/make_splash.py) as GDI+ delivers it: 32bppARGB, so the
+// launcher blends it per pixel, with a transparent border, an opaque picture and rows the right way up.
+// tests/support/run_with_servers.sh generates the file.
 #include "tests/support/test_env.h"
 
 #include <windows.h>
@@ -42,7 +41,6 @@ using LockBits = int(WINAPI*)(void*, const GpRect*, UINT, INT, BitmapData*);
 using UnlockBits = int(WINAPI*)(void*, BitmapData*);
 using Dispose = int(WINAPI*)(void*);
 
-constexpr INT kPixelFormat32bppRGB = 0x22009;
 constexpr INT kPixelFormat32bppARGB = 0x26200A;
 constexpr UINT kImageLockModeRead = 1;
 
@@ -81,17 +79,17 @@ TEST(SplashAsset, GdiplusDeliversTheAlphaBytes)
     INT pixelFormat = 0;
     UINT w = 0, h = 0;
     EXPECT_EQ(format(bitmap, &pixelFormat), 0);
-    EXPECT_TRUE(pixelFormat == kPixelFormat32bppRGB || pixelFormat == kPixelFormat32bppARGB) << pixelFormat;
+    EXPECT_EQ(pixelFormat, kPixelFormat32bppARGB);
     EXPECT_EQ(width(bitmap, &w), 0);
     EXPECT_EQ(height(bitmap, &h), 0);
     ASSERT_GT(w, 200u);
     ASSERT_GT(h, 200u);
 
-    // Locked in the format it was read in, as the splash loader copies it.
+    // Locked in the format it was read in, as the splash loader copies it; B, G, R, A per pixel.
     GpRect all{0, 0, static_cast<INT>(w), static_cast<INT>(h)};
     BitmapData data{};
     ASSERT_EQ(lock(bitmap, &all, kImageLockModeRead, pixelFormat, &data), 0);
-    auto at = [&](UINT x, UINT y) // B, G, R, A
+    auto at = [&](UINT x, UINT y)
     { return static_cast<const unsigned char*>(data.scan0) + static_cast<INT>(y) * data.stride + x * 4; };
     EXPECT_EQ(at(1, 1)[3], 0);
     EXPECT_EQ(at(w - 2, h - 2)[3], 0);

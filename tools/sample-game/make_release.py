@@ -7,7 +7,7 @@ launcher's four extra items, and the install helper's plug-in release.
 
 WWW_DIR receives (all at its root, where the engine asks for them by plain name):
   Data.zip, Data_1.zip, ..., Data/<file>.zip, Data.cch   the game, from make_game.py and kr-pack
-  Splash.zip                   Splash.bmp (make_splash.py)
+  Splash.zip                   Splash.bmp (make_splash.py; PNG content, which GDI+ reads with alpha)
   QuorvaleOnlineLauncher.zip   the launcher executable as first entry (the self-update compares it)
   KelvaneRuntimeMMO.zip        the sample game runtime
   ErrorPage.zip                general-error_no-twitter.html
@@ -146,7 +146,8 @@ def main():
     subprocess.run([args.kr_pack, args.image, args.www, "--package-size", str(args.package_size)],
                    check=True, stdout=subprocess.DEVNULL)
 
-    splash = make_splash.draw_splash(520, 340).bmp_bytes()
+    # PNG content: GDI+ drops the alpha of every BMP (see make_splash.py).
+    splash = make_splash.draw_splash(520, 340).png_bytes()
     items = {
         "Splash.zip": [("Splash.bmp", splash)],
         "QuorvaleOnlineLauncher.zip": [("QuorvaleOnlineLauncher.exe", read(args.launcher)),

@@ -1,17 +1,22 @@
 #!/usr/bin/env python3
-"""Draws the sample "Splash.bmp": a 32-bit BMP with a BITMAPV5HEADER, BI_BITFIELDS and an alpha mask, which
-GDI+ reads as ARGB. A rounded panel with a title sits inside a fully transparent border, with a soft
-half-transparent shadow, so a screenshot shows the per-pixel transparency.
+"""Draws the sample splash picture "Splash.bmp": a rounded panel with a title inside a fully transparent
+border, with a soft half-transparent shadow, so a screenshot shows the per-pixel transparency.
+
+GDI+ reads the file by its content, not its name. It reports every BMP as 32bppRGB, even a BITMAPV5HEADER
+one with an alpha mask, so the launcher would treat it as opaque; a PNG comes out as 32bppARGB. The
+default is therefore PNG content under the launcher's fixed name; --format bmp writes the 32-bit V5 BMP
+with BI_BITFIELDS and an alpha mask instead.
 
 The launcher blends the pixels as the file holds them (no premultiplication step), so the colours are
-written premultiplied by their alpha here.
+written premultiplied by their alpha in both formats.
 
-    make_splash.py OUT_FILE [--width W] [--height H]
+    make_splash.py OUT_FILE [--width W] [--height H] [--format png|bmp]
 """
 
 import argparse
 import struct
 import sys
+import zlib
 
 # 5x7 glyphs, one string of five columns per row.
 FONT = {
@@ -53,6 +58,22 @@ class Canvas:
             p[i] = int(round((rgb[i] * alpha + p[i] * a_dst * (1 - alpha)) / a_out)) if a_out else 0
         p[3] = int(round(a_out * 255))
 
+    def premultiplied(self, x, y):
+        r, g, b, a = self.pixels[y * self.width + x]
+        return r * a // 255, g * a // 255, b * a // 255, a
+
+    def png_bytes(self):
+        def chunk(kind, data):
+            return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+        raw = bytearray()
+        for y in range(self.height):
+            raw.append(0)  # no filter
+            for x in range(self.width):
+                raw += bytes(self.premultiplied(x, y))
+        header = struct.pack(">IIBBBBB", self.width, self.height, 8, 6, 0, 0, 0)  # 8-bit RGBA
+        return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+                + chunk(b"IEND", b""))
+
     def bmp_bytes(self):
         header_size = 14 + 124
         image_size = self.width * self.height * 4
@@ -67,8 +88,8 @@ class Canvas:
         for y in range(self.height - 1, -1, -1):  # bottom-up
             row = bytearray()
             for x in range(self.width):
-                r, g, b, a = self.pixels[y * self.width + x]
-                row += bytes((b * a // 255, g * a // 255, r * a // 255, a))
+                r, g, b, a = self.premultiplied(x, y)
+                row += bytes((b, g, r, a))
             rows.append(bytes(row))
         file_header = struct.pack("<2sIHHI", b"BM", header_size + image_size, 0, 0, header_size)
         return file_header + v5 + b"".join(rows)
@@ -133,11 +154,13 @@ def main():
     parser.add_argument("out_file")
     parser.add_argument("--width", type=int, default=520)
     parser.add_argument("--height", type=int, default=340)
+    parser.add_argument("--format", choices=("png", "bmp"), default="png")
     args = parser.parse_args()
     if args.width < 2 * (BORDER + RADIUS) + 120 or args.height < 2 * (BORDER + RADIUS) + 160:
         parser.error("the picture is too small for its border and title")
+    canvas = draw_splash(args.width, args.height)
     with open(args.out_file, "wb") as f:
-        f.write(draw_splash(args.width, args.height).bmp_bytes())
+        f.write(canvas.png_bytes() if args.format == "png" else canvas.bmp_bytes())
     return 0
 
 
