@@ -128,7 +128,8 @@ def report(facts_path, out_txt, out_json):
     runs = [summarize_run(run, facts["access_log"]) for run in facts["runs"]]
     launcher_requests = fetch_json(facts["launcher_server"] + "/_admin/requests")
     metrics = fetch_json(facts["metrics"] + "/_admin/batches") if facts.get("metrics") else {"error": "not started"}
-    paths = [r["path"] for r in launcher_requests] if isinstance(launcher_requests, list) else []
+    # The launcher adds a random query to each request; the path is what tells them apart.
+    paths = [r["path"].split("?", 1)[0] for r in launcher_requests] if isinstance(launcher_requests, list) else []
     events = [t for b in metrics for t in b["event_types"]] if isinstance(metrics, list) else []
     result = dict(facts, runs=runs, launcher_paths=paths, metrics_batches=metrics, metrics_events=events)
 
