@@ -2,6 +2,7 @@
 # shellcheck shell=bash
 #   kr_nginx_start ROOT WORKDIR   sets KR_NGINX_PORT and KR_NGINX_PID; logs go to WORKDIR
 #   kr_nginx_stop WORKDIR
+#   KR_NGINX_LIMIT_RATE (e.g. 8m) caps each connection's bytes per second, so progress can be watched
 
 kr_free_port() {
     python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
@@ -43,7 +44,7 @@ http {
     server {
         listen 127.0.0.1:$KR_NGINX_PORT;
         root $root;
-        location / { }
+        location / { ${KR_NGINX_LIMIT_RATE:+limit_rate $KR_NGINX_LIMIT_RATE;} }
     }
 }
 CONF

@@ -59,6 +59,8 @@ for name, entries in items.items():
         for entry, data in entries.items():
             z.writestr(entry, data)
 PY
+python3 "$root/tools/sample-game/make_splash.py" "$work/Splash.bmp" || exit 1
+export KR_TEST_SPLASH_BMP="$work/Splash.bmp"
 kr_nginx_start "$work/www" "$work/nginx" || exit 1
 export KR_TEST_DOWNLOAD_SERVER="127.0.0.1:$KR_NGINX_PORT"
 export KR_TEST_RELEASE_IMAGE="$work/image"
