@@ -127,19 +127,20 @@ TEST_F(EngineWineTest, FreshInstallThenNothingToUpdate)
     EXPECT_EQ(0, second.totalCount);
 }
 
+// The first non-empty file of an installed Data folder, the one a test damages.
+fs::path FirstInstalledFile(const std::string& installDir)
+{
+    for (const auto& entry : fs::recursive_directory_iterator(fs::path(installDir) / "Data"))
+        if (entry.is_regular_file() && entry.file_size() > 0)
+            return entry.path();
+    return fs::path();
+}
+
 TEST_F(EngineWineTest, UpdateFetchesOnlyTheDamagedFile)
 {
     kr::test::TempDir dir;
     ASSERT_EQ(CKrInstaller::StateFinished, RunEngine(release, dir.Path()).state);
-    fs::path victim;
-    for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir.Path()) / "Data"))
-    {
-        if (entry.is_regular_file() && entry.file_size() > 0)
-        {
-            victim = entry.path();
-            break;
-        }
-    }
+    fs::path victim = FirstInstalledFile(dir.Path());
     ASSERT_FALSE(victim.empty());
     {
         std::ofstream grow(victim, std::ios::binary | std::ios::app);
@@ -157,15 +158,7 @@ TEST_F(EngineWineTest, LockedFileFailsTheUpdateUntilItIsReleased)
 {
     kr::test::TempDir dir;
     ASSERT_EQ(CKrInstaller::StateFinished, RunEngine(release, dir.Path()).state);
-    fs::path victim;
-    for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir.Path()) / "Data"))
-    {
-        if (entry.is_regular_file() && entry.file_size() > 0)
-        {
-            victim = entry.path();
-            break;
-        }
-    }
+    fs::path victim = FirstInstalledFile(dir.Path());
     ASSERT_FALSE(victim.empty());
     {
         std::ofstream damage(victim, std::ios::binary | std::ios::trunc);

@@ -5,6 +5,7 @@
 #include "services/metrics_collector.h"
 #include "services/request_sender.h"
 #include "tests/support/servers.h"
+#include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -17,22 +18,12 @@
 namespace
 {
 
+using kr::test::WaitFor;
+
 std::atomic<uint32_t> g_nowMs{0};
 uint32_t FakeNow()
 {
     return g_nowMs.load();
-}
-
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 8000)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
 }
 
 // Sequence numbers of the events of every accepted batch, in arrival order.
@@ -101,7 +92,7 @@ TEST_F(HostileMetricsService, BrokenAnswersAreRetriedAndEveryEventArrivesOnce)
                                 "length_too_short", "trickle"},
                                R"({"status": 0})"));
     SendEvents(160); // batches of 50, 50, 50 and 10
-    ASSERT_TRUE(WaitFor([&] { return sender->Attempts() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return sender->Attempts() == 1; }, 8000));
     // Retries at 5, 15 and 30 s; nothing moves before its time, the later batches wait behind.
     const double schedule[] = {5, 15, 30};
     for (double at : schedule)
@@ -112,9 +103,9 @@ TEST_F(HostileMetricsService, BrokenAnswersAreRetriedAndEveryEventArrivesOnce)
         EXPECT_EQ(sender->Attempts(), before) << "attempt before " << at << " s";
         EXPECT_EQ(sender->Delivered(), 0u);
         g_nowMs = static_cast<uint32_t>(at * 1000);
-        ASSERT_TRUE(WaitFor([&] { return sender->Attempts() > before; })) << "no attempt at " << at << " s";
+        ASSERT_TRUE(WaitFor([&] { return sender->Attempts() > before; }, 8000)) << "no attempt at " << at << " s";
     }
-    ASSERT_TRUE(WaitFor([&] { return sender->Delivered() == 4; }));
+    ASSERT_TRUE(WaitFor([&] { return sender->Delivered() == 4; }, 8000));
     EXPECT_EQ(sender->Attempts(), 7u);
 
     kr::test::OddServer::Log log = service.ReadLog();
@@ -136,7 +127,7 @@ TEST_F(HostileMetricsService, ErrorStatusesAndRedirectsCountAsDeliveredAndAreNot
 {
     ASSERT_TRUE(service.Script({"status_500", "status_404", "redirect_http", "redirect_https"}, R"({"status": 1})"));
     SendEvents(250); // five batches of 50
-    ASSERT_TRUE(WaitFor([&] { return sender->Delivered() == 5; }));
+    ASSERT_TRUE(WaitFor([&] { return sender->Delivered() == 5; }, 8000));
     g_nowMs += 60000;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(sender->Attempts(), 5u);
@@ -152,11 +143,11 @@ TEST_F(HostileMetricsService, ServiceThatGoesAwayAndComesBackGetsEverythingOnce)
 {
     service.Stop();
     SendEvents(60);
-    ASSERT_TRUE(WaitFor([&] { return sender->Attempts() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return sender->Attempts() == 1; }, 8000));
     ASSERT_TRUE(service.Restart());
     ASSERT_TRUE(service.Script({}, "{}"));
     g_nowMs = 5000;
-    ASSERT_TRUE(WaitFor([&] { return sender->Delivered() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return sender->Delivered() == 2; }, 8000));
     std::vector<uint32_t> expected(60);
     for (uint32_t i = 0; i < 60; ++i)
         expected[i] = i;

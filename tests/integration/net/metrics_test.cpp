@@ -3,6 +3,7 @@
 #include "services/metrics_collector.h"
 #include "services/request_sender.h"
 #include "tests/support/servers.h"
+#include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -15,6 +16,7 @@
 namespace {
 
 using kr::test::DevServer;
+using kr::test::WaitFor;
 
 std::atomic<uint32_t> g_nowMs{0};
 uint32_t FakeNow()
@@ -25,18 +27,6 @@ uint32_t FakeNow()
 void SetSeconds(double seconds)
 {
     g_nowMs = static_cast<uint32_t>(seconds * 1000.0 + 0.5);
-}
-
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline)
-    {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
 }
 
 void Pause(int ms)
