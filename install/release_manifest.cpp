@@ -109,6 +109,28 @@ private:
 
 } // namespace
 
+KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry, const bool* cancel)
+{
+    kr::os::FileInfo info;
+    if (!kr::os::GetFileInfo(path, info) || (info.attributes & kr::os::kAttrDirectory))
+        return KrFileCheck::Missing;
+    if (info.size != entry.size)
+        return KrFileCheck::SizeDiffers;
+    KrSha256 digest;
+    uint64_t size = 0;
+    switch (Sha256File(path, &digest, &size, cancel))
+    {
+    case KrFileHashResult::Ok: break;
+    case KrFileHashResult::Missing: return KrFileCheck::Missing;
+    case KrFileHashResult::Unreadable: return KrFileCheck::Unreadable;
+    case KrFileHashResult::Cancelled: return KrFileCheck::Cancelled;
+    }
+    // The size again: the file may have changed while it was read.
+    if (size != entry.size)
+        return KrFileCheck::SizeDiffers;
+    return digest == entry.sha256 ? KrFileCheck::Match : KrFileCheck::HashDiffers;
+}
+
 bool CKrReleaseManifest::IsValidBareName(const std::string& name)
 {
     if (name.empty() || name.size() > kMaxNameBytes || name.back() == ' ' || name.back() == '.')

@@ -45,6 +45,20 @@ enum class KrManifestResult
     Malformed,          // signed, but not a canonical version 1 body
 };
 
+enum class KrFileCheck
+{
+    Match,
+    Missing,
+    SizeDiffers, // told without reading the file
+    HashDiffers,
+    Unreadable,
+    Cancelled,
+};
+
+// A file on disk against its manifest entry: a download before it is extracted or kept, an installed
+// file when an installation is verified.
+KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry, const bool* cancel = nullptr);
+
 class CKrReleaseManifest
 {
 public:

@@ -262,4 +262,26 @@ TEST_F(ReleaseManifestTest, WriterTakesOnlyWhatTheReaderWould)
     }
 }
 
+TEST(ReleaseFileCheckTest, FilesAreJudgedBySizeThenByHash)
+{
+    TempDir dir;
+    const std::string content = "level data of five";
+    WriteWholeFile(dir.Path() + "level.map", content);
+    KrManifestEntry entry{content.size(), Digest(content)};
+    EXPECT_EQ(KrFileCheck::Match, CheckFile(dir.Path() + "level.map", entry));
+
+    // Same size, same time, one byte changed in place: only the hash can tell.
+    std::string changed = content;
+    changed[7] ^= 0x01;
+    WriteWholeFile(dir.Path() + "level.map", changed);
+    EXPECT_EQ(KrFileCheck::HashDiffers, CheckFile(dir.Path() + "level.map", entry));
+    WriteWholeFile(dir.Path() + "level.map", content + "!");
+    EXPECT_EQ(KrFileCheck::SizeDiffers, CheckFile(dir.Path() + "level.map", entry));
+    EXPECT_EQ(KrFileCheck::Missing, CheckFile(dir.Path() + "none.map", entry));
+    EXPECT_EQ(KrFileCheck::Missing, CheckFile(dir.Path(), entry)) << "a directory";
+    WriteWholeFile(dir.Path() + "level.map", content);
+    bool cancel = true;
+    EXPECT_EQ(KrFileCheck::Cancelled, CheckFile(dir.Path() + "level.map", entry, &cancel));
+}
+
 } // namespace
