@@ -138,6 +138,7 @@ bool ReadKeyFile(const std::string& path, KrSecretKey* secretKey, std::string& e
     KrPublicKey publicKey;
     bool ok = header && FromHex(hex, secretKey) && PublicKeyOf(*secretKey, &publicKey);
     WipeSecret(&hex[0], hex.size());
+    WipeSecret(&line[0], line.size());
     if (!ok)
         error = path + ": not a kr-pack secret key (or a damaged one)";
     return ok;

@@ -136,6 +136,14 @@ TEST_F(KrPackSignTest, ManifestListsEveryPublishedAndDataFileWithItsHash)
     EXPECT_EQ(5u, dataFiles);
     EXPECT_EQ(dataFiles, manifest.Data().size());
     EXPECT_EQ(nullptr, manifest.FindData("QuorvaleOnlineLauncher.exe")) << "only Data/ by bare name";
+
+    // An item already published is hashed where it lies.
+    WriteWholeFile(m_out + "Splash.zip", "new splash");
+    ASSERT_EQ(0, Sign(m_key, "--item " + Quote(m_out + "Splash.zip")).exitCode);
+    ASSERT_EQ(KrManifestResult::Ok, manifest.Load(m_out + "Data.manifest", key));
+    ASSERT_NE(nullptr, manifest.FindFile("Splash.zip"));
+    EXPECT_EQ(Sha256Of("new splash", 10), manifest.FindFile("Splash.zip")->sha256);
+    EXPECT_EQ(nullptr, manifest.FindFile("ErrorPage.zip")) << "only the items named this time";
 }
 
 TEST_F(KrPackSignTest, ReleaseNumbersOnlyGrow)
