@@ -2,6 +2,7 @@
 // program's directory, every export found by its plain name. The scenario runs the test copy of
 // the library against the launcher server role and nginx that tests/wine/run.sh started.
 #include "installhelper/helper_logic.h"
+#include "installhelper/kelvane_install_helper.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_env.h"
 #include "tests/wine/tree_compare.h"
@@ -21,13 +22,12 @@ namespace fs = std::filesystem;
 namespace
 {
 
-using IntExport = int(WINAPI*)();
-using TextExport = const char*(WINAPI*)();
+using IntExport = KrInstallHelperInstallPluginFn;
+using TextExport = KrInstallHelperGetInstallDirectoryFn;
 
-const std::set<std::string> kExports = {"GetInstallDirectory",    "InstallPlugin",        "InstallGame",
-                                        "GetInstallPluginStatus", "GetInstallGameStatus", "EndInstallPlugin",
-                                        "EndInstallGame",         "EndInstall",           "Uninstall",
-                                        "IsDirectXInstalled"};
+#define KR_EXPORT_NAME(name, result) #name,
+const std::set<std::string> kExports = {KR_INSTALL_HELPER_EXPORTS(KR_EXPORT_NAME)};
+#undef KR_EXPORT_NAME
 
 std::string ProgramDir()
 {
