@@ -197,16 +197,16 @@ TEST(SplashImage, SoftEdgesAndClearPixelsBlendAsStraightAlphaOverTheBackground)
     Canvas canvas(3, 1, 0x0000FF); // blue
     ASSERT_TRUE(canvas.Ready());
     ASSERT_TRUE(DrawWhole(image, canvas));
-    auto near = [](uint32_t got, int r, int g, int b)
+    auto blendsTo = [](uint32_t got, int r, int g, int b)
     {
         const int parts[3] = {static_cast<int>(got >> 16) & 0xFF, static_cast<int>(got >> 8) & 0xFF,
                               static_cast<int>(got) & 0xFF};
         return std::abs(parts[0] - r) <= 2 && std::abs(parts[1] - g) <= 2 && std::abs(parts[2] - b) <= 2;
     };
     // source * a + background * (1 - a): (100, 50, 0) + (0, 0, 127).
-    EXPECT_PRED4(near, canvas.At(0, 0), 100, 50, 127);
-    EXPECT_PRED4(near, canvas.At(1, 0), 0, 0, 255) << "a clear pixel adds no light";
-    EXPECT_PRED4(near, canvas.At(2, 0), 64, 0, 191);
+    EXPECT_PRED4(blendsTo, canvas.At(0, 0), 100, 50, 127);
+    EXPECT_PRED4(blendsTo, canvas.At(1, 0), 0, 0, 255) << "a clear pixel adds no light";
+    EXPECT_PRED4(blendsTo, canvas.At(2, 0), 64, 0, 191);
 }
 
 TEST(SplashImage, BitmapFormatsAreStoredAtTheirDepthAndDrawnOpaque)
