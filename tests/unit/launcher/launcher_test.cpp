@@ -81,6 +81,12 @@ TEST_F(LauncherTest, ServerPagesAndTheLocalFallback)
     EXPECT_TRUE(browser.calls.empty());
     EXPECT_EQ(window.calls, (std::vector<std::string>{"message Error: system error 1256", "quit"}));
 
+    // A system without a text for the code: the box still says what went wrong.
+    window.calls.clear();
+    window.systemHasTexts = false;
+    launcher.ShowErrorPage("x");
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"message Error: Error 1256", "quit"}));
+
     window.calls.clear();
     kr::os::MakeDirectory(dir.Path() + "ErrorPage");
     kr::test::WriteWholeFile(dir.Path() + "ErrorPage/general-error_no-twitter.html", "<html/>");
