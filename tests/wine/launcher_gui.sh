@@ -264,8 +264,14 @@ curl -sf "$own_server/_admin/config" -d @- >/dev/null <<JSON
                        "LABEL_LAUNCHER_UPDATE_TEXT": "Neue Version"}},
  "download_server": "$KR_TEST_DOWNLOAD_SERVER"}
 JSON
-# The link's server is the shared test server: it must see nothing from now on.
+# The link's server is the shared test server: it must see nothing from now on. It would hand out
+# the same release, so a launcher that obeyed the link would install into the link's folder.
 curl -sf -X POST "$launcher_server/_admin/reset" >/dev/null
+curl -sf "$launcher_server/_admin/config" -d @- >/dev/null <<JSON
+{"settings": {"HttpServer": "", "ErrorPage": "%s.html", "MinimumDiscMemory": 1,
+              "Language": "en", "StudioLanguageCode": 1, "AvailableLanguages": "en,de"},
+ "download_server": "$KR_TEST_DOWNLOAD_SERVER"}
+JSON
 wine_dir() { winepath -u "$(wine cmd /c "echo $1" 2>/dev/null | tr -d '\r')" 2>/dev/null; }
 public_dir=$(wine_dir '%PUBLIC%')
 profile_dir=$(wine_dir '%USERPROFILE%')
