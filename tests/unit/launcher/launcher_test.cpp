@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -147,15 +149,19 @@ TEST_F(LauncherTest, WhiteListMatchesFromTheStartOfTheUrl)
 
 TEST_F(LauncherTest, WhiteListAllowsFilesOfTheInstallationOnly)
 {
-    const std::string root = dir.Path(); // an absolute path ending in "/"
-    EXPECT_TRUE(launcher.IsUrlAllowed("file://" + root + "ErrorPage/x.html"));
+    const std::string root = dir.Path(); // an absolute path ending in its separator
+    // The file URL of the folder: file:///C:/x/ on Windows, file:///tmp/x/ elsewhere.
+    std::string slashed = root;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    const std::string rootUrl = (slashed[0] == '/' ? "file://" : "file:///") + slashed;
+    EXPECT_TRUE(launcher.IsUrlAllowed(rootUrl + "ErrorPage/x.html"));
     EXPECT_TRUE(launcher.IsUrlAllowed(root + "ErrorPage/x.html")) << "the launcher's own navigation";
     EXPECT_FALSE(launcher.IsUrlAllowed("https://elsewhere.example/?p=" + root + "ErrorPage/x.html"));
     EXPECT_FALSE(launcher.IsUrlAllowed("https://elsewhere.example/" + root));
-    EXPECT_FALSE(launcher.IsUrlAllowed("file://" + root + "../elsewhere.html"));
-    EXPECT_FALSE(launcher.IsUrlAllowed("file://" + root + "ErrorPage/%2e%2e/%2e%2e/x.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed(rootUrl + "../elsewhere.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed(rootUrl + "ErrorPage/%2e%2e/%2e%2e/x.html"));
     EXPECT_FALSE(launcher.IsUrlAllowed("file:///elsewhere/x.html"));
-    EXPECT_FALSE(launcher.IsUrlAllowed("file://evil" + root + "x.html")) << "another host";
+    EXPECT_FALSE(launcher.IsUrlAllowed("file://evil/" + slashed + "x.html")) << "another host";
 
     // The Windows forms: drive paths, percent-encoded blanks, backslashes, case.
     launcher.Config().SetProjectPath("C:\\Users\\Public\\Quorvale Online\\");
