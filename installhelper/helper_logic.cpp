@@ -3,6 +3,7 @@
 #include "platform/file_links.h"
 #include "platform/files.h"
 
+#include <functional>
 #include <vector>
 
 namespace kr::helper
@@ -136,30 +137,47 @@ bool ResolveInstallDirectories(const std::string& folder, const std::string& sha
     return count == 3;
 }
 
-bool RemoveDirectoryTree(const std::string& dir)
+namespace
 {
-    // A root that is itself a link: listing it would reach into its target.
-    if (kr::os::IsLinkEntry(dir))
-        return kr::os::RemoveLinkEntry(dir);
-    std::vector<kr::os::FileInfo> entries;
-    if (!kr::os::ListDirectory(dir, entries))
+
+// Deeper than any installation; a limit keeps a hostile tree from exhausting the stack.
+constexpr int kMaxRemovalDepth = 256;
+
+bool RemoveOpened(kr::os::OpenedEntry& entry, const std::string& path, int depth,
+                  const std::function<void(const std::string&)>& beforeListing)
+{
+    if (entry.Kind() != kr::os::EntryKind::Directory)
+        return entry.Delete();
+    if (depth > kMaxRemovalDepth)
         return false;
-    for (const kr::os::FileInfo& entry : entries)
+    if (beforeListing)
+        beforeListing(path);
+    std::vector<std::string> names;
+    if (entry.ListNames(names) == kr::os::ListResult::Failed)
+        return false;
+    for (const std::string& name : names)
     {
-        if (entry.name.empty() || entry.name[0] == '.')
+        // Kept; the directory then cannot go and the removal fails below.
+        if (name[0] == '.')
             continue;
-        std::string path = dir + "\\" + entry.name;
-        bool ok;
-        if (kr::os::IsLinkEntry(path))
-            ok = kr::os::RemoveLinkEntry(path);
-        else if (entry.attributes & kr::os::kAttrDirectory)
-            ok = RemoveDirectoryTree(path);
-        else
-            ok = kr::os::RemoveFile(path);
-        if (!ok)
+        kr::os::OpenedEntry child;
+        if (!child.OpenChild(entry, name) || !RemoveOpened(child, path + "\\" + name, depth + 1, beforeListing))
             return false;
     }
-    return kr::os::RemoveEmptyDirectory(dir);
+    return entry.Delete();
+}
+
+} // namespace
+
+bool RemoveDirectoryTree(const std::string& dir)
+{
+    return RemoveDirectoryTree(dir, nullptr);
+}
+
+bool RemoveDirectoryTree(const std::string& dir, const std::function<void(const std::string&)>& beforeListing)
+{
+    kr::os::OpenedEntry root;
+    return root.Open(dir) && RemoveOpened(root, dir, 0, beforeListing);
 }
 
 } // namespace kr::helper

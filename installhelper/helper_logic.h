@@ -1,6 +1,7 @@
 #pragma once
 // The install helper's decisions that need no operating system of their own: status numbers,
 // the settings lookup, the uninstall name check, the directory candidates and the tree removal.
+#include <functional>
 #include <string>
 
 namespace kr::helper
@@ -36,8 +37,13 @@ bool ResolveInstallDirectories(const std::string& folder, const std::string& sha
                                const std::string& userBase, InstallDirectories& dirs);
 
 // Removes `dir` (without trailing separator) with everything in it. Links (symbolic links,
-// junctions) are removed themselves and never followed. Entries whose name begins with "." are
-// kept, so their directory stays and the result is false. Stops at the first failure.
+// junctions) are removed themselves and never followed: every entry is opened as itself and
+// decided, listed and deleted through that handle, so an entry swapped for a link meanwhile cannot
+// lead outside the tree. Entries whose name begins with "." are kept, so their directory stays and
+// the result is false. Stops at the first failure.
 bool RemoveDirectoryTree(const std::string& dir);
+// The same; `beforeListing` is called with each directory's path after it was opened and before its
+// entries are read (for tests that change the tree at that moment).
+bool RemoveDirectoryTree(const std::string& dir, const std::function<void(const std::string&)>& beforeListing);
 
 } // namespace kr::helper

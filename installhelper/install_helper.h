@@ -42,6 +42,7 @@ public:
     int Uninstall(); // 0 removed, -1 refused, -2 removal failed
 
     bool ResolveDirectories();
+    bool HasEngine() const { return m_pluginInstaller || m_gameInstaller; }
     const InstallDirectories& Directories() const { return m_dirs; }
     const std::string& DownloadServer() const { return m_downloadServer; }
 

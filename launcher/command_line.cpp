@@ -19,7 +19,27 @@ bool NameMatches(const std::string& token, size_t equals, const std::string& nam
     return true;
 }
 
+// The only options a link may carry: what the web site hands over about the session. Servers,
+// paths, programs and the restart flag stay with the command line, or any page could name them.
+const char* const kLinkOptions[] = {"sid", "customer_id", "language_code", "uriStart"};
+
+bool IsLinkOption(const std::string& name)
+{
+    for (const char* allowed : kLinkOptions)
+    {
+        const std::string token = "-" + name + "=";
+        if (NameMatches(token, token.size() - 1, allowed))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+bool CKrCommandLine::IsLinkOption(const std::string& name)
+{
+    return ::IsLinkOption(name);
+}
 
 void CKrCommandLine::Parse(const std::string& commandLine)
 {
@@ -55,5 +75,8 @@ void CKrCommandLine::ExpandUri(const std::string& uri)
     m_tokens.push_back("-uriname=" + scheme[0]);
     std::vector<std::string> pieces = Split(source, "?&=");
     for (size_t k = 1; k + 1 < pieces.size(); k += 2)
-        m_tokens.push_back("-" + pieces[k] + "=" + pieces[k + 1]);
+    {
+        if (::IsLinkOption(pieces[k]))
+            m_tokens.push_back("-" + pieces[k] + "=" + pieces[k + 1]);
+    }
 }

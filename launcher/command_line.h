@@ -12,8 +12,11 @@ public:
     // pointer stays valid while the table lives and is not changed.
     const char* GetValue(const std::string& name) const;
     bool Has(const std::string& name) const { return GetValue(name) != nullptr; }
-    // Appends -uriname=<scheme> and one option per name/value pair of the URI's query.
+    // Appends -uriname=<scheme> and one option per name/value pair of the URI's query whose name
+    // is a session option (IsLinkOption); other pairs are dropped.
     void ExpandUri(const std::string& uri);
+    // sid, customer_id, language_code and uriStart (ASCII case ignored).
+    static bool IsLinkOption(const std::string& name);
 
     const std::deque<std::string>& Tokens() const { return m_tokens; }
     size_t Count() const { return m_tokens.size(); }

@@ -63,7 +63,11 @@ void CKrLauncher::ShowErrorPage(const std::string& text)
         Navigate(localPage);
         return;
     }
-    m_ports.window.ShowMessage(m_ports.window.SystemErrorText(kKrErrorHostDown), "Error");
+    std::string message = m_ports.window.SystemErrorText(kKrErrorHostDown);
+    // A system without a text for the code would show an empty box.
+    if (message.empty())
+        message = "Error " + std::to_string(kKrErrorHostDown);
+    m_ports.window.ShowMessage(message, "Error");
     m_ports.window.PostQuit();
 }
 

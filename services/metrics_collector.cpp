@@ -15,6 +15,9 @@ CKrMetricsCollector::~CKrMetricsCollector()
 
 void CKrMetricsCollector::Queue(const CKrJsonDocument& event)
 {
+    // A thread that failed sends nothing any more; its queue would only grow.
+    if (m_failed.load())
+        return;
     auto copy = std::make_unique<CKrJsonDocument>(event);
     CKrScopedLock guard(m_lock);
     m_queue.push_back(std::move(copy));
@@ -61,6 +64,7 @@ unsigned CKrMetricsCollector::ThreadProc(void* self)
     }
     catch (...)
     {
+        collector->m_failed = true;
     }
     collector->m_running = false;
     collector->m_stop.Acknowledge();

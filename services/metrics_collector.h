@@ -52,4 +52,5 @@ private:
     std::list<std::unique_ptr<CKrJsonDocument>> m_queue; // guarded by m_lock
     std::shared_ptr<CKrRequestSender> m_sender;
     std::atomic<bool> m_running{false};
+    std::atomic<bool> m_failed{false}; // the thread ended by an exception
 };

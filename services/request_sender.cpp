@@ -88,6 +88,15 @@ unsigned CKrRequestSender::ThreadProc(void* self)
     }
     catch (...)
     {
+        // The thread is gone: later requests are dropped rather than kept for nobody.
+        try
+        {
+            CKrScopedLock guard(sender->m_lock);
+            sender->m_closed = true;
+        }
+        catch (...)
+        {
+        }
     }
     sender->m_running = false;
     sender->m_stop.Acknowledge();
@@ -112,6 +121,18 @@ void CKrRequestSender::Run()
         // A pass in which every group still waits would otherwise spin.
         if (!attempted)
             kr::os::SleepMs(5);
+    }
+}
+
+bool CKrRequestSender::TrySend(const KrMetricsRequest& request)
+{
+    try
+    {
+        return Send(request);
+    }
+    catch (...)
+    {
+        return false;
     }
 }
 
@@ -153,7 +174,7 @@ bool CKrRequestSender::Pass(const CKrTime& watch, Groups& groups)
         while (!group.pending.empty() && !m_stop.IsRaised())
         {
             attempted = true;
-            if (!Send(*group.pending.front()))
+            if (!TrySend(*group.pending.front()))
             {
                 ++group.retries;
                 group.nextTry = watch.GetElapsedSeconds() + RetryDelaySeconds(group.retries);

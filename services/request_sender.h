@@ -47,6 +47,11 @@ public:
     // Seconds a URL waits after `failures` failed attempts in a row.
     static float RetryDelaySeconds(int failures);
 
+protected:
+    // Signs and posts one request; true when the transfer completed. An exception counts as a
+    // failed transfer.
+    virtual bool Send(const KrMetricsRequest& request);
+
 private:
     struct Group;
     using Groups = std::map<std::string, Group>;
@@ -54,8 +59,8 @@ private:
     void Run();
     // One pass over the inbox and the groups; false when nothing was attempted.
     bool Pass(const CKrTime& watch, Groups& groups);
-    // Signs and posts one request; true when the transfer completed.
-    bool Send(const KrMetricsRequest& request);
+    // Send, with whatever it throws turned into a failure.
+    bool TrySend(const KrMetricsRequest& request);
 
     CKrThread m_thread;
     CKrStopFlag m_stop;

@@ -31,3 +31,13 @@ KrSplashForm ChooseSplashForm(uint32_t sourceFormat, uint32_t paletteEntries)
     form.usable = true;
     return form;
 }
+
+void KrPremultiplyBgra(uint8_t* bgra, size_t pixels)
+{
+    for (size_t i = 0; i < pixels; ++i, bgra += 4)
+    {
+        const unsigned alpha = bgra[3];
+        for (int c = 0; c < 3; ++c)
+            bgra[c] = static_cast<uint8_t>((bgra[c] * alpha + 127) / 255);
+    }
+}

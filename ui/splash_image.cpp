@@ -201,8 +201,11 @@ HRESULT SplashImage::Load(const char* fileName)
         for (UINT y = 0; y < height; ++y)
         {
             const BYTE* from = static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
-            std::memcpy(static_cast<BYTE*>(bits) + static_cast<size_t>(y) * static_cast<size_t>(pitch), from,
-                        rowBytes);
+            BYTE* to = static_cast<BYTE*>(bits) + static_cast<size_t>(y) * static_cast<size_t>(pitch);
+            std::memcpy(to, from, rowBytes);
+            // GDI+ hands straight alpha; the blend functions take premultiplied colour.
+            if (form.alpha && form.bpp == 32)
+                KrPremultiplyBgra(to, width);
         }
         gdip::GdipBitmapUnlockBits(source.get(), &data);
 

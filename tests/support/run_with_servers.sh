@@ -95,4 +95,23 @@ PY
     export KR_TEST_PLUGIN_IMAGE="$work/plugin-image"
 fi
 
+# A server that answers the install helper with too much, or too slowly.
+mkdir -p "$work/odd"
+python3 - "$work/odd" <<'PY' || exit 1
+import os, sys
+odd = sys.argv[1]
+cap = 8 << 20
+with open(os.path.join(odd, "fits"), "wb") as f:
+    f.write(b"a" * cap)
+with open(os.path.join(odd, "data"), "wb") as f:
+    f.write(b"-DownloadServer=" + os.environ.get("KR_TEST_DOWNLOAD_SERVER", "x").encode() + b" " + b"a" * cap)
+with open(os.path.join(odd, "slow"), "wb") as f:
+    f.write(b"b" * 60000)
+PY
+python3 "$root/tests/support/odd_server.py" --root "$work/odd" --port-file "$work/odd.port" --parent-pid $$ >/dev/null &
+server_pids+=($!)
+for _ in $(seq 100); do [ -s "$work/odd.port" ] && break; sleep 0.1; done
+[ -s "$work/odd.port" ] || { echo "run_with_servers.sh: odd_server.py did not start" >&2; exit 1; }
+export KR_TEST_ODD_SERVER="http://127.0.0.1:$(cat "$work/odd.port")"
+
 "$@"

@@ -282,8 +282,10 @@ TEST(BrowserHost, ControlWithoutPageEngineIsHarmless)
     {
         CKrBrowserHost host;
         host.SetWindow(window.handle);
-        bool created = host.Create(launcher);
-        EXPECT_EQ(created, host.HasBrowser());
+        const bool created = host.Create(launcher);
+        // Wine's control embeds without a page engine (only ieframe=d stops it, see the child test).
+        EXPECT_TRUE(created);
+        EXPECT_EQ(host.HasBrowser(), created);
         if (created)
         {
             // The control's window fills the host less the bottom strip.

@@ -165,6 +165,22 @@ TEST_F(LauncherWindowProcedure, MouseCoordinatesComeFromTheLowAndHighWords)
 
     SendMessageA(m_window, WM_MOUSEMOVE, 0, MAKELPARAM(hit.left + 1, hit.top + 1));
     EXPECT_TRUE(m_launcher.State().hover);
-    SendMessageA(m_window, WM_MOUSEMOVE, 0, MAKELPARAM(-3, -3));
-    EXPECT_FALSE(m_launcher.State().hover);
+}
+
+TEST_F(LauncherWindowProcedure, MouseCoordinatesAreSignedWords)
+{
+    // A client so wide that the button lies beyond 32767: its words read unsigned would hit it, but a
+    // word of 0x8000 or more is a position left of the window.
+    m_fakeWindow.client = KrRect{0, 0, 65536, 682};
+    kr::win32::AttachLauncher(m_window, &m_launcher);
+    SendMessageA(m_window, WM_TIMER, 1, 0);
+    const KrRect hit = m_launcher.State().layout.buttonHit;
+    ASSERT_GE(hit.left, 32768);
+    ASSERT_LT(hit.right, 65536);
+    m_launcher.OnMouseMove(hit.left + 1, hit.top + 1);
+    ASSERT_TRUE(m_launcher.State().hover) << "the button is there";
+    SendMessageA(m_window, WM_MOUSEMOVE, 0, MAKELPARAM(hit.left + 1, hit.top + 1));
+    EXPECT_FALSE(m_launcher.State().hover) << "x is " << hit.left + 1 - 65536 << ", left of the window";
+    SendMessageA(m_window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(hit.left + 1, hit.top + 1));
+    EXPECT_FALSE(m_launcher.State().pressed);
 }

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -160,7 +162,7 @@ TEST(SplashImage, PngAlphaIsBlendedPerPixelOverTheWholeNonSquarePicture)
     // 2 x 5, taller than wide: the last row must be drawn too.
     std::vector<uint32_t> argb(10, 0xFF0A141E);
     argb[0] = 0x00000000; // transparent
-    argb[1] = 0x80404040; // half, colour already within alpha
+    argb[1] = 0x80404040; // half
     argb[9] = 0xFF306090;
     SplashImage image;
     ASSERT_EQ(image.Load(WriteFile(dir, "Splash.bmp", MakeRgbaPng(2, 5, argb)).c_str()), S_OK);
@@ -173,11 +175,38 @@ TEST(SplashImage, PngAlphaIsBlendedPerPixelOverTheWholeNonSquarePicture)
     ASSERT_TRUE(canvas.Ready());
     ASSERT_TRUE(DrawWhole(image, canvas));
     EXPECT_EQ(canvas.At(0, 0), 0xFFFFFFu);
-    EXPECT_NEAR(Green(canvas.At(1, 0)), 0x40 + 127, 2);
+    // 0x40 at half alpha over white: 0x40 * 128 / 255 + 255 * 127 / 255.
+    EXPECT_NEAR(Green(canvas.At(1, 0)), 32 + 127, 2);
     EXPECT_EQ(canvas.At(0, 2), 0x0A141Eu);
     EXPECT_EQ(canvas.At(1, 4), 0x306090u);
     EXPECT_EQ(canvas.At(2, 4), 0xFFFFFFu) << "drawn beyond the destination";
     EXPECT_EQ(canvas.At(1, 5), 0xFFFFFFu) << "drawn beyond the destination";
+}
+
+TEST(SplashImage, SoftEdgesAndClearPixelsBlendAsStraightAlphaOverTheBackground)
+{
+    kr::test::TempDir dir;
+    std::vector<uint32_t> argb = {
+        0x80C86400, // (200, 100, 0) at alpha 128
+        0x00FFFFFF, // fully transparent, with white colour
+        0x40FF0000, // red at a quarter
+    };
+    SplashImage image;
+    ASSERT_EQ(image.Load(WriteFile(dir, "Splash.bmp", MakeRgbaPng(3, 1, argb)).c_str()), S_OK);
+    ASSERT_TRUE(image.HasAlpha());
+    Canvas canvas(3, 1, 0x0000FF); // blue
+    ASSERT_TRUE(canvas.Ready());
+    ASSERT_TRUE(DrawWhole(image, canvas));
+    auto blendsTo = [](uint32_t got, int r, int g, int b)
+    {
+        const int parts[3] = {static_cast<int>(got >> 16) & 0xFF, static_cast<int>(got >> 8) & 0xFF,
+                              static_cast<int>(got) & 0xFF};
+        return std::abs(parts[0] - r) <= 2 && std::abs(parts[1] - g) <= 2 && std::abs(parts[2] - b) <= 2;
+    };
+    // source * a + background * (1 - a): (100, 50, 0) + (0, 0, 127).
+    EXPECT_PRED4(blendsTo, canvas.At(0, 0), 100, 50, 127);
+    EXPECT_PRED4(blendsTo, canvas.At(1, 0), 0, 0, 255) << "a clear pixel adds no light";
+    EXPECT_PRED4(blendsTo, canvas.At(2, 0), 64, 0, 191);
 }
 
 TEST(SplashImage, BitmapFormatsAreStoredAtTheirDepthAndDrawnOpaque)

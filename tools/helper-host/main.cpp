@@ -6,6 +6,8 @@
 // and ends the runs; with --uninstall it then removes the installation. One "key=value" line per fact,
 // for scripts to read. Exit status: 0 when the runs reached 100 and the uninstall gave 0 (each when
 // asked for), 1 otherwise, 2 unusable arguments or a missing library or export.
+#include "installhelper/kelvane_install_helper.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -16,19 +18,16 @@
 namespace
 {
 
-using IntExport = int(WINAPI*)();
-using TextExport = const char*(WINAPI*)();
-
 struct HelperExports
 {
-    TextExport getInstallDirectory = nullptr;
-    IntExport installPlugin = nullptr;
-    IntExport installGame = nullptr;
-    IntExport pluginStatus = nullptr;
-    IntExport gameStatus = nullptr;
-    IntExport endInstall = nullptr;
-    IntExport uninstall = nullptr;
-    IntExport isDirectXInstalled = nullptr;
+    KrInstallHelperGetInstallDirectoryFn getInstallDirectory = nullptr;
+    KrInstallHelperInstallPluginFn installPlugin = nullptr;
+    KrInstallHelperInstallGameFn installGame = nullptr;
+    KrInstallHelperGetInstallPluginStatusFn pluginStatus = nullptr;
+    KrInstallHelperGetInstallGameStatusFn gameStatus = nullptr;
+    KrInstallHelperEndInstallFn endInstall = nullptr;
+    KrInstallHelperUninstallFn uninstall = nullptr;
+    KrInstallHelperIsDirectXInstalledFn isDirectXInstalled = nullptr;
 };
 
 template <typename Fn> bool Find(HMODULE module, const char* name, Fn* fn)

@@ -395,10 +395,15 @@ TEST_F(LauncherFlowTest, DiskRequirementCountsWhatIsInstalledAlready)
 
 TEST_F(LauncherFlowTest, LanguageSwitchAndLogout)
 {
-    Configure("");
+    Configure(downloadServer);
     Start("");
     launcher->OnTimer(kTimerMainWindow);
+    ASSERT_TRUE(TickUntilInstalled());
     launcher->OnNavigateComplete("http://web.test/en/play?qvo=tok&customer_id=42");
+    // Installed and logged in: the button is green; the log-out below must turn it grey.
+    KrDisplayList ready = launcher->Paint();
+    ASSERT_GE(ready.items.size(), 2u);
+    EXPECT_EQ(ready.items[ready.items.size() - 2].color, kr::colors::kGreen);
     launcher->OnNavigateComplete("https://www.quorvale.games/fr/news"); // not offered
     launcher->OnNavigateComplete("https://www.quorvale.games/de/news");
     EXPECT_EQ(launcher->Config().languageCode, "de");
@@ -415,6 +420,45 @@ TEST_F(LauncherFlowTest, LanguageSwitchAndLogout)
     EXPECT_EQ(list.items.back().text, u"SPIELEN");
     // The button under its caption is grey again.
     EXPECT_EQ(list.items[list.items.size() - 2].color, kr::colors::kGrey);
+}
+
+TEST_F(LauncherFlowTest, AFailingLanguageAnswerEndsTheLanguageSwitch)
+{
+    // The web server lies under the language domain, and every language answer reports an error.
+    Configure("", R"("settings": {"HttpServer": "https://www.quorvale.games", "ErrorPage": "%s.html",
+        "MinimumDiscMemory": 10, "Language": "en", "AvailableLanguages": "en,de"},
+        "errors": {"language_data": "down"})");
+    Start("");
+    launcher->OnTimer(kTimerMainWindow);
+    auto languageRequests = [this]
+    {
+        size_t count = 0;
+        for (const auto& request : kr::test::RecordedLauncherRequests(launcherServer))
+            count += request.path == kLanguageDataPath ? 1 : 0;
+        return count;
+    };
+    // The browser completes every navigation the launcher asks for, as a real one would.
+    auto completeNavigations = [this]
+    {
+        int rounds = 0;
+        for (; rounds < 20 && LastNavigation() != "<none>"; ++rounds)
+        {
+            const std::string url = LastNavigation();
+            browser.calls.clear();
+            launcher->OnNavigateComplete(url);
+        }
+        return rounds;
+    };
+    const size_t atStart = languageRequests();
+    ASSERT_GE(atStart, 1u);
+
+    // The player picks another language: one request, its error page, and no further switch.
+    browser.calls.clear();
+    launcher->OnNavigateComplete("https://www.quorvale.games/de/news");
+    EXPECT_EQ(LastNavigation(), "https://www.quorvale.games/de/down.html");
+    EXPECT_EQ(completeNavigations(), 1);
+    EXPECT_EQ(languageRequests(), atStart + 1);
+    EXPECT_EQ(launcher->Config().languageCode, "de");
 }
 
 } // namespace

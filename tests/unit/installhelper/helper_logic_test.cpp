@@ -193,4 +193,31 @@ TEST(HelperRemoveTree, RemovesLinksWithoutTouchingTheirTargets)
     EXPECT_FALSE(kr::os::IsLinkEntry(root));
     EXPECT_TRUE(Exists(Base(outside) + "/keep/inner/precious.txt"));
 }
+
+TEST(HelperRemoveTree, ADirectorySwappedForALinkWhileItIsRemovedLeadsNowhere)
+{
+    kr::test::TempDir temp, outside;
+    ASSERT_TRUE(kr::os::MakeDirectories(Base(outside) + "/keep/inner"));
+    ASSERT_TRUE(Touch(Base(outside) + "/keep/precious.txt"));
+    ASSERT_TRUE(Touch(Base(outside) + "/keep/inner/deep.txt"));
+    const std::string root = Base(temp) + "/QuorvaleOnline";
+    ASSERT_TRUE(kr::os::MakeDirectories(root + "/Data/inner"));
+    ASSERT_TRUE(Touch(root + "/Data/a.bin"));
+
+    // The moment after the removal decided that Data is a directory: Data moves away and a link to
+    // the outside tree takes its name.
+    int swaps = 0;
+    bool removed = RemoveDirectoryTree(root, [&](const std::string& path) {
+        if (kr::os::NativePath(path) != root + "/Data")
+            return;
+        ++swaps;
+        ASSERT_EQ(0, rename((root + "/Data").c_str(), (Base(temp) + "/moved").c_str()));
+        ASSERT_EQ(0, symlink((Base(outside) + "/keep").c_str(), (root + "/Data").c_str()));
+    });
+    EXPECT_EQ(swaps, 1);
+    EXPECT_TRUE(Exists(Base(outside) + "/keep/precious.txt"));
+    EXPECT_TRUE(Exists(Base(outside) + "/keep/inner/deep.txt"));
+    EXPECT_FALSE(removed) << "the link in Data's place is no empty directory";
+    EXPECT_TRUE(kr::os::IsLinkEntry(root + "/Data"));
+}
 #endif

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <regex>
 #include <set>
@@ -83,7 +84,7 @@ protected:
 TEST_F(HelperServer, SignedRequestIsAcceptedAndCarriesNoKey)
 {
     const std::regex layout("/data\\?signature_version=([0-9]+)&signature=[0-9a-f]{40}\"");
-    std::set<int> versions;
+    std::vector<int> versions;
     for (int i = 0; i < 25; ++i)
     {
         CKrHttpRequest request(m_keys);
@@ -93,9 +94,8 @@ TEST_F(HelperServer, SignedRequestIsAcceptedAndCarriesNoKey)
     }
     std::string log = m_server.Admin("requests");
     for (std::sregex_iterator it(log.begin(), log.end(), layout), end; it != end; ++it)
-        versions.insert(std::stoi((*it)[1]));
-    ASSERT_FALSE(versions.empty());
-    EXPECT_LT(*versions.rbegin(), 20); // the last key is never chosen
+        versions.push_back(std::stoi((*it)[1]));
+    EXPECT_EQ(versions.size(), 25u) << "every request shows its key index";
     for (const std::string& key : m_keys)
         EXPECT_EQ(std::string::npos, log.find(key));
 
@@ -149,4 +149,47 @@ TEST_F(HelperServer, NoAnswerMeansNoEngine)
     CKrInstallHelper helper(config);
     EXPECT_EQ(0, helper.InstallPlugin());
     EXPECT_EQ(0, helper.GetInstallPluginStatus());
+}
+
+TEST(HelperAnswerLimits, AnAnswerTooLargeOrTooSlowCountsAsNone)
+{
+    kr::test::TempDir root;
+    const std::size_t cap = KrAnswerLimits().maxBytes;
+    ASSERT_EQ(cap, std::size_t(8) << 20) << "the launcher's own cap";
+    kr::test::WriteWholeFile(root.Path() + "fits", std::string(cap, 'a'));
+    kr::test::WriteWholeFile(root.Path() + "data", "-DownloadServer=x " + std::string(cap, 'a'));
+    kr::test::WriteWholeFile(root.Path() + "slow", std::string(60000, 'b')); // three seconds on /slow/
+    kr::test::OddServer server;
+    ASSERT_TRUE(server.Start(root.Path()));
+
+    CKrHttpRequest request(TestKeys("Ks"));
+    std::string body;
+    EXPECT_EQ(1, request.HttpGet(server.Url() + "/fits", body));
+    EXPECT_EQ(cap, body.size());
+    body = "before";
+    EXPECT_EQ(0, request.HttpGet(server.Url() + "/data", body));
+    EXPECT_EQ("before", body) << "nothing of a refused answer is kept";
+
+    request.SetLimits({cap, 500});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, request.HttpGet(server.Url() + "/slow/slow", body));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    request.SetLimits({cap, 10000});
+    body.clear();
+    EXPECT_EQ(1, request.HttpGet(server.Url() + "/slow/slow", body)) << "the same answer in time";
+    EXPECT_EQ(60000u, body.size());
+
+    // The plug-in run: an answer over the cap starts no engine.
+    kr::test::TempDir shared, user;
+    CKrInstallHelperConfig config;
+    config.launcherServerUrl = server.Url();
+    config.signatureKeys = TestKeys("Ks");
+    config.findBaseFolders = [&](std::string& s, std::string& u)
+    {
+        s = shared.Path().substr(0, shared.Path().size() - 1);
+        u = user.Path().substr(0, user.Path().size() - 1);
+    };
+    CKrInstallHelper helper(config);
+    EXPECT_EQ(0, helper.InstallPlugin());
+    EXPECT_FALSE(helper.HasEngine());
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 using kr::helper::CKrHttpRequest;
 
 TEST(HelperSignedRequest, QueryAndSignatureLayout)
@@ -32,4 +36,29 @@ TEST(HelperSignedRequest, AKeyTableOfTheWrongSizeSendsNothing)
     CKrHttpRequest request({"only", "two"});
     EXPECT_EQ(0, request.SendSignedRequest("http://127.0.0.1:1/data"));
     EXPECT_EQ("", request.GetQuery());
+}
+
+TEST(HelperSignedRequest, TheKeyIndexIsTheRuntimesNextNumberModuloTwenty)
+{
+    std::vector<std::string> keys;
+    for (int i = 0; i < CKrHttpRequest::kKeyCount; ++i)
+        keys.push_back("Key" + std::to_string(10000 + i));
+    // Seeds whose first number would pick the last key with a modulus of 21, and seeds where the two
+    // moduli differ: the index must follow rand() % 20 in every one of them.
+    int lastKeyCases = 0;
+    int checked = 0;
+    for (unsigned seed = 1; seed < 5000 && (lastKeyCases < 3 || checked < 20); ++seed)
+    {
+        std::srand(seed);
+        const int number = std::rand();
+        if (number % 21 == number % 20 && checked >= 20)
+            continue;
+        lastKeyCases += number % 21 == 20 ? 1 : 0;
+        ++checked;
+        std::srand(seed);
+        CKrHttpRequest request(keys);
+        request.SendSignedRequest("http://127.0.0.1:1/data"); // nothing listens; the query is built first
+        EXPECT_EQ("?signature_version=" + std::to_string(number % 20), request.GetQuery()) << "seed " << seed;
+    }
+    EXPECT_GE(lastKeyCases, 3);
 }

@@ -37,6 +37,30 @@ TEST(CommandLineTest, UriExpansionAppendsOptionsAfterTheCommandLine)
     EXPECT_EQ(5u, line.Count());
 }
 
+TEST(CommandLineTest, ALinkSetsOnlyTheSessionOptions)
+{
+    CKrCommandLine line;
+    line.Parse("-uri=quorvaleonline://play?sid=abc&LauncherServer=http://evil&customer_id=5&ProjectPath=C:\\x"
+               "&Language_Code=de&PreLauncherPath=C:\\p&ProjectUserDataPath=C:\\u&RestartLauncher=1"
+               "&uriStart=1&diskSizeError=1&uri=again&uriname=other");
+    EXPECT_EQ("quorvaleonline", ValueOf(line, "uriname"));
+    EXPECT_EQ("abc", ValueOf(line, "sid"));
+    EXPECT_EQ("5", ValueOf(line, "customer_id"));
+    EXPECT_EQ("de", ValueOf(line, "language_code")) << "the names keep their case-blind match";
+    EXPECT_EQ("1", ValueOf(line, "uriStart"));
+    for (const char* name : {"LauncherServer", "ProjectPath", "PreLauncherPath", "ProjectUserDataPath",
+                             "RestartLauncher", "diskSizeError"})
+        EXPECT_EQ("<absent>", ValueOf(line, name)) << name;
+    EXPECT_EQ(6u, line.Count()) << "the link, its scheme and four session options";
+
+    // The command line's own options are unchanged.
+    CKrCommandLine own;
+    own.Parse("-LauncherServer=http://ls -RestartLauncher=1 -uri=quorvaleonline://x?LauncherServer=http://evil");
+    EXPECT_EQ("http://ls", ValueOf(own, "LauncherServer"));
+    EXPECT_EQ("1", ValueOf(own, "RestartLauncher"));
+    EXPECT_EQ(4u, own.Count());
+}
+
 TEST(CommandLineTest, UriExpansionQuirksAndRepeatedParse)
 {
     CKrCommandLine shifted;
@@ -59,9 +83,10 @@ TEST(CommandLineTest, ValuePointersSurviveLaterExpansion)
     line.Parse("-a=1");
     const char* a = line.GetValue("a");
     for (int i = 0; i < 50; ++i)
-        line.ExpandUri("quorvaleonline:x?k" + std::to_string(i) + "=v");
+        line.ExpandUri("quorvaleonline:x?sid=v" + std::to_string(i));
     EXPECT_STREQ("1", a);
-    EXPECT_EQ("v", ValueOf(line, "k49"));
+    EXPECT_EQ("v0", ValueOf(line, "sid"));
+    EXPECT_EQ("-sid=v49", line.Tokens().back());
 }
 
 } // namespace

@@ -167,7 +167,11 @@ public:
     {
         calls.push_back("message " + caption + ": " + text);
     }
-    std::string SystemErrorText(uint32_t code) override { return "system error " + std::to_string(code); }
+    bool systemHasTexts = true;
+    std::string SystemErrorText(uint32_t code) override
+    {
+        return systemHasTexts ? "system error " + std::to_string(code) : std::string();
+    }
     void PostQuit() override { calls.push_back("quit"); }
     void Invalidate() override { calls.push_back("invalidate"); }
 };

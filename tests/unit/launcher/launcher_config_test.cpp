@@ -87,7 +87,8 @@ TEST(LauncherConfig, StartedFromLinkFlag)
         {"-sid=abc -RestartLauncher=1 -uriStart=1", true},
         {"-RestartLauncher=1 -uriStart=", true},
         {"-uri=quorvaleonline://play?sid=abc", true}, // the link's sid counts
-        {"-uri=quorvaleonline://play?sid=abc&RestartLauncher=1", false},
+        // A link cannot claim to be the launcher's own restart.
+        {"-uri=quorvaleonline://play?sid=abc&RestartLauncher=1", true},
     };
     FakeFolders folders;
     for (const Case& c : cases)

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -81,6 +83,12 @@ TEST_F(LauncherTest, ServerPagesAndTheLocalFallback)
     EXPECT_TRUE(browser.calls.empty());
     EXPECT_EQ(window.calls, (std::vector<std::string>{"message Error: system error 1256", "quit"}));
 
+    // A system without a text for the code: the box still says what went wrong.
+    window.calls.clear();
+    window.systemHasTexts = false;
+    launcher.ShowErrorPage("x");
+    EXPECT_EQ(window.calls, (std::vector<std::string>{"message Error: Error 1256", "quit"}));
+
     window.calls.clear();
     kr::os::MakeDirectory(dir.Path() + "ErrorPage");
     kr::test::WriteWholeFile(dir.Path() + "ErrorPage/general-error_no-twitter.html", "<html/>");
@@ -89,15 +97,83 @@ TEST_F(LauncherTest, ServerPagesAndTheLocalFallback)
     EXPECT_TRUE(window.calls.empty());
 }
 
-TEST_F(LauncherTest, WhiteList)
+TEST_F(LauncherTest, WhiteListMatchesFromTheStartOfTheUrl)
 {
-    EXPECT_TRUE(launcher.IsUrlAllowed("http://web.test/en/login"));
-    EXPECT_TRUE(launcher.IsUrlAllowed("https://pay.test/x/ok"));
-    EXPECT_FALSE(launcher.IsUrlAllowed("https://x/ok?pay.test")) << "second part only before the first";
-    EXPECT_FALSE(launcher.IsUrlAllowed("https://evil.test/"));
-    EXPECT_TRUE(launcher.IsUrlAllowed("file://" + dir.Path() + "ErrorPage/x.html"));
+    launcher.Config().urlWhiteList = {{"http://web.test"}, {"pay.test", "/ok"}, {"https://cdn.test/game/"}};
+    struct Case
+    {
+        const char* url;
+        bool allowed;
+    } cases[] = {
+        {"http://web.test", true},
+        {"http://web.test/en/login", true},
+        {"HTTP://WEB.TEST/en/?x#y", true},
+        {"http://web.test?sid=1", true},
+        // The origin: scheme, host and port as given.
+        {"https://web.test/en/", false},
+        {"http://web.test.evil.example/", false},
+        {"http://web.testx/", false},
+        {"http://web.test:8080/", false},
+        {"http://web.test@evil.example/", false},
+        {"http://web.test\\@evil.example/", false},
+        // Query and fragment tricks.
+        {"https://elsewhere.example/?r=http://web.test", false},
+        {"https://elsewhere.example/#http://web.test/", false},
+        {"https://elsewhere.example/http://web.test/", false},
+        // Path prefix: a whole prefix, and the path's case counts.
+        {"https://cdn.test/game/x.js", true},
+        {"https://CDN.test/game/x.js", true},
+        {"https://cdn.test/Game/x.js", false},
+        {"https://cdn.test/gamex/x.js", false},
+        {"https://cdn.test/", false},
+        // a*b: a host entry for http and https, its second part in the path behind it.
+        {"https://pay.test/x/ok", true},
+        {"http://pay.test/ok", true},
+        {"https://pay.test/x/ok?done=1", true},
+        {"https://pay.test/x?r=/ok", false},
+        {"https://pay.test/x#/ok", false},
+        {"https://x/ok?pay.test", false},
+        {"https://evil.test/pay.test/ok", false},
+        {"ftp://pay.test/ok", false},
+        {"https://pay.test.evil/ok", false},
+        {"https://evil.test/", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(launcher.IsUrlAllowed(c.url), c.allowed) << c.url;
+
+    // An empty web server allows nothing by itself.
     launcher.Config().urlWhiteList = {{""}};
-    EXPECT_TRUE(launcher.IsUrlAllowed("https://anything/")) << "an empty web server allows every URL";
+    EXPECT_FALSE(launcher.IsUrlAllowed("https://anything/"));
+    EXPECT_FALSE(launcher.IsUrlAllowed(""));
+}
+
+TEST_F(LauncherTest, WhiteListAllowsFilesOfTheInstallationOnly)
+{
+    const std::string root = dir.Path(); // an absolute path ending in its separator
+    // The file URL of the folder: file:///C:/x/ on Windows, file:///tmp/x/ elsewhere.
+    std::string slashed = root;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    const std::string rootUrl = (slashed[0] == '/' ? "file://" : "file:///") + slashed;
+    EXPECT_TRUE(launcher.IsUrlAllowed(rootUrl + "ErrorPage/x.html"));
+    EXPECT_TRUE(launcher.IsUrlAllowed(root + "ErrorPage/x.html")) << "the launcher's own navigation";
+    EXPECT_FALSE(launcher.IsUrlAllowed("https://elsewhere.example/?p=" + root + "ErrorPage/x.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed("https://elsewhere.example/" + root));
+    EXPECT_FALSE(launcher.IsUrlAllowed(rootUrl + "../elsewhere.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed(rootUrl + "ErrorPage/%2e%2e/%2e%2e/x.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed("file:///elsewhere/x.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed("file://evil/" + slashed + "x.html")) << "another host";
+
+    // The Windows forms: drive paths, percent-encoded blanks, backslashes, case.
+    launcher.Config().SetProjectPath("C:\\Users\\Public\\Quorvale Online\\");
+    EXPECT_TRUE(launcher.IsUrlAllowed("file:///C:/Users/Public/Quorvale%20Online/ErrorPage/e.html"));
+    EXPECT_TRUE(launcher.IsUrlAllowed("file:///c:/users/public/quorvale%20online/ErrorPage/e.html"));
+    EXPECT_TRUE(launcher.IsUrlAllowed("C:\\Users\\Public\\Quorvale Online\\ErrorPage\\e.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed("file:///C:/Users/Public/Quorvale%20Online2/e.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed("file:///C:/Users/Public/e.html"));
+    EXPECT_FALSE(launcher.IsUrlAllowed("file://server/C:/Users/Public/Quorvale%20Online/e.html"));
+
+    launcher.Config().SetProjectPath("");
+    EXPECT_FALSE(launcher.IsUrlAllowed("file:///x.html")) << "no installation, no files";
 }
 
 TEST_F(LauncherTest, RefusedUrlOpensOutsideAndTheBrowserGoesBack)
@@ -105,9 +181,31 @@ TEST_F(LauncherTest, RefusedUrlOpensOutsideAndTheBrowserGoesBack)
     launcher.OnBeforeNavigate("http://web.test/en/news");
     browser.calls.clear();
     launcher.OnBeforeNavigate("https://evil.test/");
-    EXPECT_EQ(shell.calls, (std::vector<std::string>{"open https://evil.test/"}));
-    EXPECT_EQ(browser.calls, (std::vector<std::string>{"stop", "navigate http://web.test/en/news"}));
+    launcher.OnBeforeNavigate("HTTP://other.test/");
+    EXPECT_EQ(shell.calls, (std::vector<std::string>{"open https://evil.test/", "open HTTP://other.test/"}));
+    EXPECT_EQ(browser.calls, (std::vector<std::string>{"stop", "navigate http://web.test/en/news", "stop",
+                                                       "navigate http://web.test/en/news"}));
     EXPECT_EQ(launcher.State().lastAllowedUrl, "http://web.test/en/news");
+
+    // Only web pages go to the default browser; a program, a share or a handler is dropped.
+    shell.calls.clear();
+    browser.calls.clear();
+    for (const char* url : {"file:///C:/Windows/System32/calc.exe", "\\\\evil\\share\\setup.exe",
+                            "search-ms:query=x&crumb=location:\\\\evil\\s", "ms-settings:", "javascript:alert(1)",
+                            "mailto:x@y", "httpx://evil.test/", "C:\\Windows\\notepad.exe"})
+        launcher.OnBeforeNavigate(url);
+    EXPECT_TRUE(shell.calls.empty());
+    EXPECT_EQ(browser.calls.size(), 16u) << "each refused URL still stops the browser and goes back";
+    EXPECT_EQ(launcher.State().lastAllowedUrl, "http://web.test/en/news");
+}
+
+TEST_F(LauncherTest, ARefusedPageNeitherClosesNorLogsIn)
+{
+    launcher.OnBeforeNavigate("https://elsewhere.example/?r=http://web.test/close");
+    launcher.OnNavigateComplete("https://elsewhere.example/play?qvo=planted&customer_id=9&x=http://web.test");
+    EXPECT_EQ(window.calls, std::vector<std::string>());
+    EXPECT_EQ(launcher.State().launcherHash, "");
+    EXPECT_EQ(launcher.Config().customerId, 0u);
 }
 
 TEST_F(LauncherTest, LogoutAndCloseOnlyWhenTheyEndTheUrl)
