@@ -18,6 +18,8 @@ constexpr size_t kStoredUserMaxChars = 255;
 int CKrLauncher::RegisterUrlProtocol(uint32_t& error)
 {
     error = kKrErrorSuccess;
+    if (m_options.registerProtocol)
+        return m_options.registerProtocol(error);
     if (m_config.preLauncherPath.empty())
         return 2;
     IKrRegistryPort& registry = m_ports.registry;
