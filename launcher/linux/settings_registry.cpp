@@ -163,10 +163,9 @@ uint32_t CKrSettingsRegistry::Load(Keys& keys) const
 
 uint32_t CKrSettingsRegistry::Save(const Keys& keys) const
 {
-    const size_t slash = m_file.rfind('/');
-    if (slash != std::string::npos && slash > 0)
+    // The XDG rule: missing folders on the way are made, readable by the user only.
+    for (size_t slash = m_file.find('/', 1); slash != std::string::npos; slash = m_file.find('/', slash + 1))
     {
-        // Only the last level: $XDG_CONFIG_HOME itself is the user's business.
         if (mkdir(m_file.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST)
             return ErrnoCode(errno);
     }

@@ -14,7 +14,7 @@ using Access = IKrRegistryPort::Access;
 TEST(SettingsRegistryTest, KeysAndValuesSurviveANewPortAndIgnoreCase)
 {
     kr::test::TempDir dir;
-    const std::string file = dir.Path() + "QuorvaleOnline/settings";
+    const std::string file = dir.Path() + "config/QuorvaleOnline/settings"; // two missing folders
     {
         CKrSettingsRegistry registry(file);
         EXPECT_EQ(registry.OpenKey("Software\\Vintrell\\quorvaleonline", Access::Read), kKrErrorFileNotFound);
