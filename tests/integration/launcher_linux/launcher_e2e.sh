@@ -20,6 +20,8 @@ ms=$KR_TEST_METRICS_SERVER
 events() { python3 "$here/events.py" "$@"; }
 # shellcheck source=../../../scripts/lib/nginx.sh
 source "$root/scripts/lib/nginx.sh"
+# shellcheck source=../../../scripts/lib/x-display.sh
+source "$root/scripts/lib/x-display.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kr-linux-launcher.XXXXXX")
 mkdir -p "$artefacts" "$work/run" "$work/bin" "$work/home"
@@ -97,22 +99,15 @@ curl -sf -X POST -d '{"keys": {"42": "web-token"}}' "$ms/_admin/config" >/dev/nu
 
 # --- Window, pixels and input.
 shot() { import -display "$DISPLAY" -window root "$artefacts/$1.png" 2>/dev/null; }
-main_window() { xdotool search --onlyvisible --name '^Quorvale Online$' 2>/dev/null | head -1; }
-# Sets wx, wy: the main window's client origin on the screen, once it shows at the launcher's size.
+# Sets wid, wx, wy: the main window and its client origin on the screen, once it shows at the
+# launcher's size.
 find_main_window() {
-    local id geometry
-    id=$(main_window)
-    [ -n "$id" ] || return 1
-    geometry=$(xdotool getwindowgeometry "$id" 2>/dev/null)
-    grep -q 'Geometry: 1024x682' <<<"$geometry" || return 1
-    wid=$id
-    read -r wx wy < <(sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p' <<<"$geometry")
+    local found
+    found=$(kr_shown_window "Quorvale Online" 1024x682) || return 1
+    read -r wid wx wy <<<"$found"
 }
 # "R,G,B" of the screen at the client point X Y.
-pixel() {
-    import -display "$DISPLAY" -window root -crop "1x1+$((wx + $1))+$((wy + $2))" -depth 8 txt:- 2>/dev/null |
-        sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
-}
+pixel() { kr_screen_pixel $((wx + $1)) $((wy + $2)); }
 pixel_is() { [ "$(pixel "$1" "$2")" = "$3" ]; }
 click() { xdotool mousemove --sync $((wx + $1)) $((wy + $2)) click 1; }
 # The play button spans client x 888-1015, y 642-673; its top left corner is free of the caption.
