@@ -4,7 +4,7 @@
   events.py metrics URL CUSTOMER   the metrics receiver's batches: every one signed validly for
                                    CUSTOMER; prints the event types in order of arrival, then the
                                    progress steps; exit 1 when a signature is bad
-  events.py logins URL             the launcher server's web logins, one "user password_given" a line
+  events.py logins URL             the launcher server's web logins, one "user password|none sid|-" a line
   events.py paths URL              the launcher server's request paths, one a line, "METHOD PATH"
 """
 
@@ -37,7 +37,8 @@ def main():
         return 1 if bad else 0
     if what == "logins":
         for login in admin(url, "logins"):
-            print("%s %s" % (login["username"], "password" if login["password_given"] else "none"))
+            print("%s %s %s" % (login["username"], "password" if login["password_given"] else "none",
+                                login["sid"] or "-"))
         return 0
     if what == "paths":
         for request in admin(url, "requests"):

@@ -118,8 +118,8 @@ focus=46,116,197 frame=18,40,61
 login_count() { events logins "$ls" | grep -c "$1"; }
 requested() { events paths "$ls" | grep -q "^$1"; }
 launcher_ended() { ! kill -0 "$launcher_pid" 2>/dev/null; }
-start_launcher() {
-    (cd "$work/run" && exec "$launcher" -LauncherServer="$ls") >>"$work/launcher.log" 2>&1 &
+start_launcher() { # extra options
+    (cd "$work/run" && exec "$launcher" -LauncherServer="$ls" "$@") >>"$work/launcher.log" 2>&1 &
     launcher_pid=$!
 }
 wait_exit() { # seconds; the status in $exit_status
@@ -132,7 +132,8 @@ wait_exit() { # seconds; the status in $exit_status
 started=$(date +%s)
 # --- First start: the installation and the login.
 start_launcher
-check "the splash shows" wait_for 10 bash -c "xdotool search --onlyvisible --name '^Quorvale Online$' >/dev/null"
+splash_size=$(identify -format '%wx%h' "$KR_TEST_SPLASH_BMP" 2>/dev/null)
+check "the splash shows at its picture's size ($splash_size)" wait_for 10 kr_shown_window "Quorvale Online" "$splash_size"
 shot 1-splash
 check "the main window shows at 1024 x 682" wait_for 20 find_main_window
 [ -n "${wid:-}" ] || { echo "launcher_e2e.sh: no main window"; cat "$work/launcher.log"; exit 1; }
@@ -147,7 +148,7 @@ xdotool type --delay 30 "alice"
 xdotool key Tab
 xdotool type --delay 30 "s3cret pass"
 xdotool key Return
-first_login() { [ "$(events logins "$ls")" = "alice password" ]; }
+first_login() { [ "$(events logins "$ls")" = "alice password -" ]; }
 check "the typed name and password reached the login" wait_for 20 first_login
 check "the play button turns green (logged in, installed)" wait_for 60 button_is "$green"
 shot 3-logged-in
@@ -198,9 +199,11 @@ rising() { # several progress steps, each a higher tenth than the one before
 }
 check "progress steps 10007 rise in tenths" rising
 
-# --- Second start: the stored name is filled in and the password field has the keyboard.
+# --- Second start, from a link of the URL protocol: the stored name is filled in and the password
+# field has the keyboard.
 wid=
-start_launcher
+curl -sf -X POST "$ms/_admin/reset" >/dev/null && curl -sf -X POST -d '{"keys": {"42": "web-token"}}' "$ms/_admin/config" >/dev/null
+start_launcher "-uri=quorvaleonline://start?sid=link-sid&customer_id=42"
 check "the main window shows again" wait_for 20 find_main_window
 check "the login page shows again" wait_for 20 pixel_is 100 100 "$page"
 check "the password field has the keyboard (its focus ring shows)" wait_for 10 pixel_is 312 302 "$focus"
@@ -209,8 +212,8 @@ shot 4-second-start
 xdotool windowfocus --sync "$wid"
 xdotool type --delay 30 "second"
 xdotool key Return
-second_login() { [ "$(events logins "$ls" | sed -n 2p)" = "alice password" ]; }
-check "the stored name and the password typed alone logged in" wait_for 20 second_login
+second_login() { [ "$(events logins "$ls" | sed -n 2p)" = "alice password link-sid" ]; }
+check "the stored name and the password typed alone logged in, with the link's sid" wait_for 20 second_login
 check "logged in again: the button is green" wait_for 30 button_is "$green"
 
 # A link outside the white list opens in the desktop's browser; the launcher stays on its page.
@@ -229,6 +232,11 @@ shot 6-logged-out
 click 190 330
 check "\"/close\" ends the launcher" wait_exit 15
 check "the second run reports success too" test "${exit_status:-1}" = 0
+# The collector's final flush at the end carries the second login's events.
+metrics=$(events metrics "$ms" 42)
+check "the second run's batches are validly signed" grep -qx 'bad 0' <<<"$metrics"
+check "the link start was reported (10001, no 10002)" \
+    bash -c "grep -q '^types.* 10001' <<<'$metrics' && ! grep -q '^types.* 10002' <<<'$metrics'"
 echo "scenario time: $(($(date +%s) - started)) s"
 
 if [ $failures -ne 0 ]; then
