@@ -19,19 +19,20 @@ constexpr uint32_t kUtf8 = 65001;
 constexpr int kBottomStrip = 48;
 constexpr const char* kFieldsHandler = "krfields";
 
-// Every form field of the top document by id and by name, sent whenever one changes. Password
-// values never leave the page: the launcher only needs to know the field exists.
+// Every input field of the top document, by id first and then by name (an id wins over another
+// field's name, as in the document's item lookup), sent whenever one changes. Password values never
+// leave the page: the launcher only needs to know the field exists.
 constexpr const char* kFieldsScript = R"JS(
 (function () {
     if (window.__krFields) return;
     window.__krFields = true;
     function report() {
-        var out = [], all = document.querySelectorAll('input, textarea, select');
-        for (var i = 0; i < all.length; i++) {
-            var e = all[i], value = e.type === 'password' ? '' : String(e.value);
-            if (e.id) out.push([e.id, value]);
-            if (e.name && e.name !== e.id) out.push([e.name, value]);
-        }
+        var out = [], all = document.querySelectorAll('input');
+        function value(e) { return e.type === 'password' ? '' : String(e.value); }
+        for (var i = 0; i < all.length; i++)
+            if (all[i].id) out.push([all[i].id, value(all[i])]);
+        for (var j = 0; j < all.length; j++)
+            if (all[j].name) out.push([all[j].name, value(all[j])]);
         try { window.webkit.messageHandlers.krfields.postMessage(JSON.stringify(out)); } catch (x) {}
     }
     window.__krReport = report;
@@ -41,10 +42,13 @@ constexpr const char* kFieldsScript = R"JS(
 })();
 )JS";
 
-// The first form field whose id or name is `n`, as the report lists them.
-constexpr const char* kFindField = "function (n) { var all = document.querySelectorAll('input, textarea, select');"
-                                   " for (var i = 0; i < all.length; i++)"
-                                   " if (all[i].id === n || all[i].name === n) return all[i]; return null; }";
+// The input field the report lists first under `n`.
+constexpr const char* kFindField = "function (n) { var all = document.querySelectorAll('input');"
+                                   " for (var i = 0; i < all.length; i++) if (all[i].id === n) return all[i];"
+                                   " for (var j = 0; j < all.length; j++) if (all[j].name === n) return all[j];"
+                                   " return null; }";
+// What the WebBrowser host does after each document: the page shows no scroll bars of its own.
+constexpr const char* kHideScrollBars = "if (document.body) document.body.style.overflow = 'hidden';";
 
 CKrWebKitBrowser* Self(gpointer data)
 {
@@ -244,7 +248,8 @@ bool CKrWebKitBrowser::OnDecidePolicy(WebKitPolicyDecision* decision, int type)
 
     m_deciding = true;
     m_replaced = false;
-    m_events->OnBeforeNavigate(FromUri(url));
+    m_lastUrl = FromUri(url);
+    m_events->OnBeforeNavigate(m_lastUrl);
     m_deciding = false;
     if (m_replaced || newWindow)
     {
@@ -278,6 +283,7 @@ void CKrWebKitBrowser::OnLoadChanged(int event)
     else if (event == WEBKIT_LOAD_FINISHED)
     {
         m_events->OnDocumentComplete(url);
+        RunScript(kHideScrollBars);
     }
 }
 
@@ -288,8 +294,10 @@ void CKrWebKitBrowser::OnLoadFailed(const char* uri, int domainIsNetwork, int co
         return;
     if (!domainIsNetwork && code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)
         return;
+    (void)uri;
+    // As the WebBrowser host does: the URL of the last navigation decided, not the failing one.
     if (m_events)
-        m_events->OnNavigateError(FromUri(uri ? uri : ""));
+        m_events->OnNavigateError(m_lastUrl);
 }
 
 bool CKrWebKitBrowser::ParseFields(const std::string& json, std::map<std::string, std::u16string>& fields)
@@ -345,7 +353,8 @@ void CKrWebKitBrowser::RunScript(const std::string& script)
 bool CKrWebKitBrowser::GetInputValue(const std::string& name, std::u16string& value)
 {
     auto field = m_fields.find(name);
-    if (field == m_fields.end())
+    // An empty field reads as none, and the value is left as it was.
+    if (field == m_fields.end() || field->second.empty())
         return false;
     value = field->second;
     return true;

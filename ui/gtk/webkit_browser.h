@@ -32,8 +32,8 @@ public:
     static std::string ToUri(const std::string& url);
     // What the launcher is told: a file: URI as its local path, anything else as it is.
     static std::string FromUri(const std::string& uri);
-    // The page's report of its form fields (JSON: [[id or name, value], ...]) into `fields`; the
-    // first element of a name wins, as the document's item lookup does. False when it is no such list.
+    // The page's report of its input fields (JSON: [[id or name, value], ...], ids first) into
+    // `fields`; the first entry of a name wins. False when it is no such list.
     static bool ParseFields(const std::string& json, std::map<std::string, std::u16string>& fields);
     // A JavaScript string literal of `text`.
     static std::string ScriptString(const std::u16string& text);
@@ -58,5 +58,6 @@ private:
     bool m_replaced = false;
     bool m_pendingLoad = false;
     std::string m_pendingUrl;
+    std::string m_lastUrl;
     std::map<std::string, std::u16string> m_fields;
 };

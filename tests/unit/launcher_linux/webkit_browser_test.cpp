@@ -2,6 +2,8 @@
 // page's form fields.
 #include "ui/gtk/webkit_browser.h"
 
+#include "ui/gtk/gtk_window.h"
+
 #include <gtest/gtest.h>
 
 namespace
@@ -39,6 +41,33 @@ TEST(WebKitBrowserTest, FieldReportsKeepTheFirstElementOfANameAndRefuseOtherShap
     }
     ASSERT_TRUE(CKrWebKitBrowser::ParseFields("[]", fields));
     EXPECT_TRUE(fields.empty());
+}
+
+TEST(WebKitBrowserTest, ElementOperationsAnswerFromThePagesLastReport)
+{
+    // No page engine needed: the operations answer from the copy; the scripts need a view.
+    CKrGtkWindow window;
+    CKrWebKitBrowser browser(window);
+    std::u16string value = u"kept";
+    EXPECT_FALSE(browser.GetInputValue("username", value)) << "no page yet";
+    EXPECT_FALSE(browser.SetInputValue("username", u"x"));
+    EXPECT_FALSE(browser.FocusElement("password"));
+
+    browser.OnFieldsMessage(R"([["username",""],["password",""],["nick","Bo"]])");
+    EXPECT_FALSE(browser.GetInputValue("username", value)) << "an empty field reads as none";
+    EXPECT_EQ(value, u"kept");
+    EXPECT_TRUE(browser.GetInputValue("nick", value));
+    EXPECT_EQ(value, u"Bo");
+    EXPECT_TRUE(browser.SetInputValue("username", u"alice"));
+    EXPECT_TRUE(browser.GetInputValue("username", value));
+    EXPECT_EQ(value, u"alice");
+    EXPECT_TRUE(browser.FocusElement("password"));
+    EXPECT_FALSE(browser.FocusElement("Password")) << "names are exact";
+
+    browser.OnFieldsMessage("not json");
+    EXPECT_TRUE(browser.GetInputValue("nick", value)) << "a report that cannot be read keeps the copy";
+    browser.OnFieldsMessage("[]");
+    EXPECT_FALSE(browser.GetInputValue("nick", value));
 }
 
 TEST(WebKitBrowserTest, ScriptStringsCannotLeaveTheirLiteral)
