@@ -118,8 +118,8 @@ focus=46,116,197 frame=18,40,61
 login_count() { events logins "$ls" | grep -c "$1"; }
 requested() { events paths "$ls" | grep -q "^$1"; }
 launcher_ended() { ! kill -0 "$launcher_pid" 2>/dev/null; }
-start_launcher() { # extra options
-    (cd "$work/run" && exec "$launcher" -LauncherServer="$ls" "$@") >>"$work/launcher.log" 2>&1 &
+start_launcher() { # the launcher's options
+    (cd "$work/run" && exec "$launcher" "$@") >>"$work/launcher.log" 2>&1 &
     launcher_pid=$!
 }
 wait_exit() { # seconds; the status in $exit_status
@@ -131,7 +131,7 @@ wait_exit() { # seconds; the status in $exit_status
 
 started=$(date +%s)
 # --- First start: the installation and the login.
-start_launcher
+start_launcher -LauncherServer="$ls"
 splash_size=$(identify -format '%wx%h' "$KR_TEST_SPLASH_BMP" 2>/dev/null)
 check "the splash shows at its picture's size ($splash_size)" wait_for 10 kr_shown_window "Quorvale Online" "$splash_size"
 shot 1-splash
@@ -203,7 +203,7 @@ check "progress steps 10007 rise in tenths" rising
 # field has the keyboard.
 wid=
 curl -sf -X POST "$ms/_admin/reset" >/dev/null && curl -sf -X POST -d '{"keys": {"42": "web-token"}}' "$ms/_admin/config" >/dev/null
-start_launcher "-uri=quorvaleonline://start?sid=link-sid&customer_id=42"
+start_launcher -LauncherServer="$ls" "-uri=quorvaleonline://start?sid=link-sid&customer_id=42"
 check "the main window shows again" wait_for 20 find_main_window
 check "the login page shows again" wait_for 20 pixel_is 100 100 "$page"
 check "the password field has the keyboard (its focus ring shows)" wait_for 10 pixel_is 312 302 "$focus"
@@ -237,6 +237,24 @@ metrics=$(events metrics "$ms" 42)
 check "the second run's batches are validly signed" grep -qx 'bad 0' <<<"$metrics"
 check "the link start was reported (10001, no 10002)" \
     bash -c "grep -q '^types.* 10001' <<<'$metrics' && ! grep -q '^types.* 10002' <<<'$metrics'"
+# --- Third start without a launcher server: the installation's own error page, a local file the
+# white list lets through.
+wid=
+start_launcher -LauncherServer=http://127.0.0.1:9
+check "without a launcher server the main window still shows" wait_for 20 find_main_window
+# Dark pixels in the client area X Y W H: text on a white page.
+has_text() {
+    local min
+    min=$(import -display "$DISPLAY" -window root -crop "$3x$4+$((wx + $1))+$((wy + $2))" -colorspace gray \
+        -format '%[fx:round(255*minima)]' info: 2>/dev/null)
+    [ -n "$min" ] && [ "$min" -lt 100 ]
+}
+error_page_shows() { pixel_is 100 100 255,255,255 && has_text 4 4 60 30 && ! has_text 300 300 60 30; }
+check "it shows the installed error page (white, with its text at the top left)" wait_for 10 error_page_shows
+check "the local page was not sent outside" bash -c "[ \$(wc -l <'$work/xdg-open.txt') = 1 ]"
+shot 7-error-page
+kill "$launcher_pid" 2>/dev/null
+wait_exit 10
 echo "scenario time: $(($(date +%s) - started)) s"
 
 if [ $failures -ne 0 ]; then
