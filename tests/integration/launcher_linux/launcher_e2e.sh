@@ -7,7 +7,7 @@
 # name and focuses the password; a refused link goes to xdg-open (recorded) and the view stays;
 # log-out greys the button; "/close" ends the launcher.
 #   launcher_e2e.sh PATH/TO/quorvale-launcher
-# Screenshots stay in $KR_BINARY_DIR/test-artefacts/linux-launcher/.
+# Screenshots and the launcher's output stay in $KR_BINARY_DIR/test-artefacts/linux-launcher/.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)
@@ -25,11 +25,12 @@ source "$root/scripts/lib/x-display.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kr-linux-launcher.XXXXXX")
 mkdir -p "$artefacts" "$work/run" "$work/bin" "$work/home"
-rm -f "$artefacts"/*.png
+rm -f "$artefacts"/*.png "$artefacts/launcher.log"
 xvfb_pid=
 launcher_pid=
 cleanup() {
     [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
+    cp "$work/launcher.log" "$artefacts/launcher.log" 2>/dev/null
     kr_nginx_stop "$work/nginx"
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
