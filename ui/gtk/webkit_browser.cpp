@@ -118,7 +118,10 @@ CKrWebKitBrowser::~CKrWebKitBrowser()
 {
     g_idle_remove_by_data(this);
     if (m_view)
+    {
         g_signal_handlers_disconnect_by_data(m_view, this);
+        g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(m_view), this);
+    }
 }
 
 bool CKrWebKitBrowser::Create(CKrWebBrowser& events)
