@@ -25,12 +25,17 @@ struct KrLauncherPorts
     IKrFoldersPort& folders;
 };
 
-// What the product never changes and tests do.
+// What the Windows program never changes and tests or another host do.
 struct KrLauncherOptions
 {
     CKrInstallerSettings installer;
     // Empty: CKrSystemInfo::Gather.
     std::function<void(CKrSystemInfo&)> gatherSystemInfo;
+    // Empty: the protocol keys in the registry. Otherwise the host's own registration, with
+    // RegisterUrlProtocol's results.
+    std::function<int(uint32_t& error)> registerProtocol;
+    // A host that the Windows pre-launcher cannot restart never takes the self-update path.
+    bool selfUpdate = true;
 };
 
 // The launcher's state beside its configuration.

@@ -39,6 +39,13 @@ void SetLabel(CKrVariant& label, const std::string& utf8)
     label.SetString(utf8);
 }
 
+// A POSIX host hands out absolute paths that start with "/"; Windows paths start with a drive or
+// "\\\\", so the Windows program always keeps the backslash.
+char SeparatorOf(const std::string& path)
+{
+    return !path.empty() && path[0] == '/' ? '/' : '\\';
+}
+
 bool IsPlainDirectory(IKrFoldersPort& folders, const std::string& path)
 {
     // Exactly the directory bit: a directory with any further attribute does not count.
@@ -86,8 +93,8 @@ void CKrLauncherConfig::SetProjectPath(const std::string& path)
     projectPath = path;
     // A path given without its separator would glue "Data" onto the folder's own name.
     if (!projectPath.empty() && projectPath.back() != '\\' && projectPath.back() != '/')
-        projectPath += '\\';
-    dataPath = projectPath + "Data\\";
+        projectPath += SeparatorOf(projectPath);
+    dataPath = projectPath + "Data" + SeparatorOf(projectPath);
 }
 
 bool CKrLauncherConfig::ApplyCommandLine(const CKrCommandLine& commandLine, IKrFoldersPort& folders)
@@ -134,8 +141,10 @@ void CKrLauncherConfig::ResolveDefaultPaths(IKrFoldersPort& folders)
     std::string user;
     folders.DataFolders(shared, user);
     const std::string name = kr::launcher::ProductFolderName();
-    const std::string userBase = user + "\\" + name + "\\";
-    const std::string sharedBase = shared + "\\" + name + "\\";
+    const char userSeparator = SeparatorOf(user);
+    const char sharedSeparator = SeparatorOf(shared);
+    const std::string userBase = user + userSeparator + name + userSeparator;
+    const std::string sharedBase = shared + sharedSeparator + name + sharedSeparator;
 
     auto allExist = [&]()
     {

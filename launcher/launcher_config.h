@@ -80,8 +80,8 @@ public:
     std::string sid;
     std::string launcherServer;
     std::string preLauncherPath;
-    std::string projectPath; // ends with a backslash
-    std::string dataPath;    // project path + "Data\\"
+    std::string projectPath; // ends with a backslash ("/" on a POSIX host)
+    std::string dataPath;    // project path + "Data" + the same separator
     std::string userDataPath;
     uint32_t customerId = 0;
     bool diskSizeError = false;

@@ -87,6 +87,8 @@ void CKrLauncher::StartGame()
 
 void CKrLauncher::CheckLauncherUpdate()
 {
+    if (!m_options.selfUpdate)
+        return;
     const std::string package = m_config.projectPath + kLauncherPackage;
     CKrFile packageFile;
     if (!packageFile.Open(package, "rb"))

@@ -199,6 +199,8 @@ std::string PageLanguageOf(const std::string& url)
 int CKrLauncher::RegisterUrlProtocol(uint32_t& error)
 {
     error = kKrErrorSuccess;
+    if (m_options.registerProtocol)
+        return m_options.registerProtocol(error);
     if (m_config.preLauncherPath.empty())
         return 2;
     IKrRegistryPort& registry = m_ports.registry;

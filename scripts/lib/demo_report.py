@@ -117,10 +117,20 @@ def read_facts(path):
     facts["runs"] = [runs[n] for n in sorted(runs)]
     with open(facts["release_json"]) as f:
         facts["release"] = json.load(f)
-    if facts.get("game_start_file") and os.path.isfile(facts["game_start_file"]):
-        with open(facts["game_start_file"], errors="replace") as f:
-            facts["game_start"] = f.read().strip()
+    for key, target in (("game_start_file", "game_start"), ("linux.game_start_file", "linux.game_start")):
+        if facts.get(key) and os.path.isfile(facts[key]):
+            with open(facts[key], errors="replace") as f:
+                facts[target] = f.read().strip()
     return facts
+
+
+def batch_events(batch):
+    """The events of one received batch; a body that is no such document has none."""
+    try:
+        events = json.loads(batch.get("body") or "{}").get("events", [])
+    except (ValueError, AttributeError):
+        return []
+    return [e for e in events if isinstance(e, dict)] if isinstance(events, list) else []
 
 
 def report(facts_path, out_txt, out_json):
@@ -150,11 +160,25 @@ def report(facts_path, out_txt, out_json):
     for path in paths:
         counts[path] = counts.get(path, 0) + 1
     lines.append("Launcher server requests: %s" % (", ".join("%s x%d" % kv for kv in sorted(counts.items())) or "none"))
+    if facts.get("linux.game"):
+        lines.append("Linux launcher: fresh install into %s, login as %s in the page engine%s"
+                     % (facts["linux.game"], facts.get("linux.user", "?"),
+                        ", play button green after %s s" % facts["linux.seconds_to_ready"]
+                        if "linux.seconds_to_ready" in facts else ""))
+        if facts.get("linux.game_start"):
+            lines.append("               the play button started the runtime through Wine; it recorded:")
+            lines.append("               %s" % facts["linux.game_start"])
     if isinstance(metrics, list):
         lines.append("Metrics receiver: %d batches, events %s" % (len(metrics), events or "none"))
-        if not metrics:
+        steps = [e.get("percentage") for b in metrics for e in batch_events(b) if e.get("event_type") == 10007]
+        if steps:
+            lines.append("               progress steps (10007): %s" % ", ".join("%s%%" % p for p in steps))
+        signed = sum(1 for b in metrics if b.get("valid"))
+        if metrics:
+            lines.append("               %d of %d batches validly signed" % (signed, len(metrics)))
+        else:
             lines.append("               (the metrics collector starts after a login in the web page; under Wine"
-                         " there is no page engine, so no login happens here)")
+                         " there is no page engine, so only the Linux launcher logs in)")
     else:
         lines.append("Metrics receiver: %s" % metrics.get("error"))
     if facts.get("game_start"):

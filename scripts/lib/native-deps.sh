@@ -8,6 +8,8 @@ KR_NATIVE_PACKAGES=(
     libcurl4-openssl-dev rapidjson-dev zlib1g-dev libminizip-dev libgtest-dev libsodium-dev
     clang libclang-rt-14-dev
     nginx-light curl zip unzip libarchive-tools
+    libgtk-3-dev libwebkit2gtk-4.1-dev fonts-liberation
+    xvfb xauth xdotool imagemagick x11-utils
 )
 
 kr_missing_packages() {

@@ -5,6 +5,9 @@
 #   kr_display_stop            stops the Xvfb that kr_display_start started
 #   kr_screenshot FILE.png     the whole screen as PNG
 #   kr_window_geometry TITLE   prints "WIDTHxHEIGHT+X+Y" of the window with that title while it is shown
+#   kr_screen_pixel X Y        prints "R,G,B" of the screen's pixel
+#   kr_shown_window TITLE SIZE prints "ID X Y" of the shown window with exactly that title once it has
+#                              SIZE ("WIDTHxHEIGHT"); fails otherwise (xdotool)
 
 kr_display_start() {
     local workdir=$1 number
@@ -48,4 +51,18 @@ kr_window_geometry() {
         /Absolute upper-left X:/ { x = $NF } /Absolute upper-left Y:/ { y = $NF }
         /^  Width:/ { w = $NF } /^  Height:/ { h = $NF } /Map State: IsViewable/ { shown = 1 }
         END { if (shown) print w "x" h "+" x "+" y }'
+}
+
+kr_screen_pixel() {
+    /usr/bin/import -display "$DISPLAY" -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
+        sed -n 's/^0,0: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+
+kr_shown_window() {
+    local id geometry
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    [ -n "$id" ] || return 1
+    geometry=$(xdotool getwindowgeometry "$id" 2>/dev/null)
+    grep -q "Geometry: $2\$" <<<"$geometry" || return 1
+    sed -n "s/.*Position: \([0-9]*\),\([0-9]*\).*/$id \1 \2/p" <<<"$geometry"
 }

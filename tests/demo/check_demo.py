@@ -119,6 +119,19 @@ def main():
                                  "-ProjectUserDataPath=Z:%s\\" % os.path.join(out, "user").replace("/", "\\"),
                                  "-NetworkLauncherServer=" + report["launcher_server"], "-NetworkUserId=1"],
               "game-start.txt holds %r" % record)
+        # The Linux host's login and play: the runtime through Wine with the launcher's own arguments,
+        # and the signed metrics of the login and the game start.
+        linux = report.get("linux.game_start", "")
+        check(linux.split() == ["-StudioLanguageCode=1", "-Language=en", "-NetworkLauncherHash=demo-hash",
+                                "-ProjectUserDataPath=%s/" % os.path.join(out, "linux-user"),
+                                "-NetworkLauncherServer=" + report["launcher_server"], "-NetworkUserId=1"],
+              "the Linux launcher's runtime recorded %r" % linux)
+        for event in (10002, 10003, 10004):
+            check(event in report["metrics_events"], "no metrics event %d after the Linux login" % event)
+        check(report["metrics_batches"] and all(b.get("valid") for b in report["metrics_batches"]),
+              "the metrics batches are missing or not all validly signed")
+        for shot in ("linux-1-login.png", "linux-2-logged-in.png", "linux-3-runtime.png"):
+            check(any(s.endswith(shot) for s in report["screenshots"]), "no screenshot %s" % shot)
         helper = open(report["helper_log"]).read().replace("\r", "")
         check("final plugin=0 game=0" in helper and "status plugin=100 game=100" in helper,
               "the helper runs did not both reach 100")

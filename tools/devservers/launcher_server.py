@@ -8,20 +8,27 @@ Answers the launcher's four requests with flat JSON from a small configuration:
                             (an unknown code answers status 0 with the Error "unknown_language")
   /launcher/game_data/      {"status": 1} + "game_data"
 "errors" maps one of the names data, download_data, language_data, game_data to an Error text: that
-answer then carries status 0 and the Error, besides its usual keys. Any other path answers 404.
+answer then carries status 0 and the Error, besides its usual keys.
+
+It also plays the game's web interface (see web_pages.py): the login page at "/" and "/<language>/",
+"POST /login", the page after login at ".../play", ".../logout", ".../close", error pages "*.html" and
+"/outside", a page the white list leaves out. The setting "HttpServer": "self" answers with this
+server's own address. Any other path answers 404.
 
 Configuration (JSON, from --config FILE or /_admin/config; missing keys keep their defaults):
   {"settings": {...}, "download_server": "...", "languages": {"en": {...}}, "game_data": {...},
-   "errors": {"data": "maintenance"}}
+   "errors": {"data": "maintenance"}, "web": {"token": "...", "customer_id": 1, "sid": "..."}}
 
-Admin API: /_admin/requests (every request recorded), /_admin/config, /_admin/reset (forgets the
-requests and restores the configuration the server started with), /_admin/shutdown.
+Admin API: /_admin/requests (every request recorded), /_admin/logins (the web logins: user name,
+whether a password came, the sid), /_admin/config, /_admin/reset (forgets the requests and restores
+the configuration the server started with), /_admin/shutdown.
 """
 
 import copy
 import json
 
 import devserver
+import web_pages
 
 PREFIX = "/launcher/"
 
@@ -51,6 +58,7 @@ DEFAULT_CONFIG = {
     },
     "game_data": {"LauncherHash": "dev-hash", "UserId": 1},
     "errors": {},
+    "web": {"token": "dev-web-token", "customer_id": 1, "sid": "dev-sid"},
 }
 
 
@@ -67,21 +75,28 @@ class LauncherRole(devserver.Role):
         super().__init__()
         self.initial = merged(DEFAULT_CONFIG, config)
         self.config = copy.deepcopy(self.initial)
+        self.logins = []
 
     def reset(self):
         with self.lock:
             self.config = copy.deepcopy(self.initial)
+            self.logins.clear()
 
     def admin(self, name, payload):
         if name == "config":
             with self.lock:
                 self.config = merged(DEFAULT_CONFIG, payload)
             return 200, {"ok": True}
+        if name == "logins":
+            with self.lock:
+                return 200, list(self.logins)
         return super().admin(name, payload)
 
-    def answer(self, name, body, config):
+    def answer(self, name, body, config, own_address):
         if name == "data":
             answer = dict(config["settings"])
+            if answer.get("HttpServer") == "self":
+                answer["HttpServer"] = own_address
         elif name == "download_data":
             answer = {"DownloadServer": config["download_server"]}
         elif name == "language_data":
@@ -106,12 +121,46 @@ class LauncherRole(devserver.Role):
             answer["Error"] = error
         return answer
 
+    def web_login(self, body, config):
+        """POST /login: a user name and a password give the page its token, customer id and sid."""
+        try:
+            form = json.loads(body)
+        except ValueError:
+            form = None
+        if not isinstance(form, dict):
+            return 400, {"error": "bad request"}
+        user, password = form.get("username"), form.get("password")
+        ok = isinstance(user, str) and user != "" and isinstance(password, str) and password != ""
+        with self.lock:
+            self.logins.append({"username": user if isinstance(user, str) else None,
+                                "password_given": isinstance(password, str) and password != "",
+                                "sid": form.get("sid") if isinstance(form.get("sid"), str) else "",
+                                "accepted": ok})
+        if not ok:
+            return 403, {"error": "name and password, please"}
+        web = config["web"]
+        return 200, {"qvo": web["token"], "customer_id": web["customer_id"], "sid": web["sid"]}
+
     def handle(self, handler, entry):
         path = entry["path"].split("?", 1)[0]
-        name = path[len(PREFIX):].strip("/") if path.startswith(PREFIX) else ""
         with self.lock:
             config = copy.deepcopy(self.config)
-        answer = self.answer(name, entry["body"].encode("latin-1").decode("utf-8", "replace"), config)
+        own_address = "http://%s" % (handler.headers.get("Host") or "127.0.0.1")
+        if not path.startswith(PREFIX):
+            body = entry["body"].encode("latin-1").decode("utf-8", "replace")
+            if entry["method"] == "POST" and path == "/login":
+                status, answer = self.web_login(body, config)
+                handler.send_answer(status, json.dumps(answer).encode("utf-8"))
+                return
+            page = web_pages.page(path, own_address) if entry["method"] in ("GET", "HEAD") else None
+            if page is None:
+                handler.send_answer(404, b"{}")
+                return
+            handler.send_answer(200, page.encode("utf-8"), content_type="text/html; charset=utf-8")
+            return
+        name = path[len(PREFIX):].strip("/")
+        answer = self.answer(name, entry["body"].encode("latin-1").decode("utf-8", "replace"), config,
+                             own_address)
         if answer is None:
             handler.send_answer(404, b"{}")
             return

@@ -282,5 +282,18 @@ TEST(LauncherConfig, DefaultPaths)
         EXPECT_EQ(config.dataPath, user + "Data\\");
         EXPECT_EQ(config.userDataPath, user);
         EXPECT_EQ(folders.created, (std::vector<std::string>{shared, user, user + "Data\\", user}));
+    }    {
+        SCOPED_TRACE("a POSIX host's folders keep their own separator");
+        FakeFolders folders;
+        folders.sharedFolder = "/home/p/.local/share";
+        folders.userFolder = "/home/p/.local/share";
+        CKrLauncherConfig config;
+        config.ResolveDefaultPaths(folders);
+        EXPECT_EQ(config.projectPath, "/home/p/.local/share/QuorvaleOnline/");
+        EXPECT_EQ(config.dataPath, "/home/p/.local/share/QuorvaleOnline/Data/");
+        EXPECT_EQ(config.userDataPath, "/home/p/.local/share/QuorvaleOnline/");
+        config.SetProjectPath("/games/quorvale");
+        EXPECT_EQ(config.projectPath, "/games/quorvale/");
+        EXPECT_EQ(config.dataPath, "/games/quorvale/Data/");
     }
 }

@@ -267,6 +267,26 @@ TEST_F(LauncherTest, UrlProtocolRegistration)
     EXPECT_EQ(error, 0u);
 }
 
+TEST_F(LauncherTest, AHostsOwnProtocolRegistrationReplacesTheRegistryKeys)
+{
+    KrLauncherOptions options;
+    int calls = 0;
+    options.registerProtocol = [&calls](uint32_t& error)
+    {
+        ++calls;
+        error = kKrErrorAccessDenied;
+        return 2;
+    };
+    FakeRegistry untouched;
+    CKrLauncher host({window, browser, untouched, shell, folders}, options);
+    host.Config().preLauncherPath = "C:\\Pre\\";
+    uint32_t error = 0;
+    EXPECT_EQ(host.RegisterUrlProtocol(error), 2);
+    EXPECT_EQ(error, kKrErrorAccessDenied);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(untouched.keys.empty());
+}
+
 TEST_F(LauncherTest, PlayButtonMouseBeforeTheGameIsReady)
 {
     launcher.ShowMainWindow();
@@ -360,6 +380,18 @@ TEST_F(LauncherTest, SelfUpdateRestartsOnlyForADifferentReadableLauncher)
     EXPECT_EQ(shell.calls, (std::vector<std::string>{
                                "start Quorvale.exe [ -RestartLauncher=1 -LauncherServer=http://ls.test -sid=abc] "
                                "in C:\\Pre\\"}));
+
+    // A host the pre-launcher cannot restart never takes that path, whatever the package holds.
+    window.calls.clear();
+    shell.calls.clear();
+    KrLauncherOptions options;
+    options.selfUpdate = false;
+    CKrLauncher host({window, browser, registry, shell, folders}, options);
+    host.Config().SetProjectPath(dir.Path());
+    host.Config().preLauncherPath = "C:\\Pre\\";
+    host.CheckLauncherUpdate();
+    EXPECT_TRUE(window.calls.empty());
+    EXPECT_TRUE(shell.calls.empty());
 }
 
 } // namespace
