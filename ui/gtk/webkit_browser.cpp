@@ -47,6 +47,16 @@ constexpr const char* kFindField = "function (n) { var all = document.querySelec
                                    " for (var i = 0; i < all.length; i++) if (all[i].id === n) return all[i];"
                                    " for (var j = 0; j < all.length; j++) if (all[j].name === n) return all[j];"
                                    " return null; }";
+// A page's "autofocus" field may take the focus after the launcher gave it away (WebKit focuses it
+// at a later rendering update, which under load can come after the document is complete); until the
+// player presses a key or a button, such a move is undone.
+constexpr const char* kKeepFocus = "function (e) { var until = Date.now() + 5000;"
+                                   " function done() { until = 0; }"
+                                   " document.addEventListener('keydown', done, true);"
+                                   " document.addEventListener('mousedown', done, true);"
+                                   " document.addEventListener('focusin', function (event) {"
+                                   " if (Date.now() < until && event.target !== e && event.target.autofocus) e.focus();"
+                                   " }, true); }";
 // What the WebBrowser host does after each document: the page shows no scroll bars of its own.
 constexpr const char* kHideScrollBars = "if (document.body) document.body.style.overflow = 'hidden';";
 
@@ -378,7 +388,7 @@ bool CKrWebKitBrowser::FocusElement(const std::string& name)
 {
     if (m_fields.find(name) == m_fields.end())
         return false;
-    RunScript("(function (find) { var e = find(" + ScriptString(ToWide(name, kUtf8)) + "); if (e) e.focus(); })(" +
-              kFindField + ");");
+    RunScript("(function (find, guard) { var e = find(" + ScriptString(ToWide(name, kUtf8)) +
+              "); if (e) { e.focus(); guard(e); } })(" + kFindField + ", " + kKeepFocus + ");");
     return true;
 }

@@ -207,7 +207,7 @@ curl -sf -X POST "$ms/_admin/reset" >/dev/null && curl -sf -X POST -d '{"keys": 
 start_launcher -LauncherServer="$ls" "-uri=quorvaleonline://start?sid=link-sid&customer_id=42"
 check "the main window shows again" wait_for 20 find_main_window
 check "the login page shows again" wait_for 20 pixel_is 100 100 "$page"
-check "the password field has the keyboard (its focus ring shows)" wait_for 10 pixel_is 312 302 "$focus"
+check "the password field has the keyboard (its focus ring shows)" wait_for 20 pixel_is 312 302 "$focus"
 check "the user name field has not" pixel_is 312 222 "$frame"
 shot 4-second-start
 xdotool windowfocus --sync "$wid"
