@@ -38,13 +38,15 @@ private:
 
 int CKrHttpRequest::HttpGet(const std::string& url, std::string& body)
 {
-    kr::os::DownloadSession session;
-    if (!session.Open("HttpRequest"))
+    std::unique_ptr<kr::os::Transport> transport = kr::os::CreateSystemTransport();
+    if (!transport->Open("HttpRequest"))
         return 0;
-    kr::os::DownloadChannel channel(session);
+    std::unique_ptr<kr::os::TransferConnection> connection = transport->NewConnection();
     TextSink sink(body);
     std::atomic<bool> keepRunning{true};
-    kr::os::FetchResult result = channel.Fetch(WithHttpScheme(url), sink, keepRunning);
+    kr::os::TransferRequest request;
+    request.url = WithHttpScheme(url);
+    kr::os::FetchResult result = connection->Fetch(request, sink, keepRunning);
     // A transfer cut short still answered: what arrived is the answer, as on Windows.
     return (result == kr::os::FetchResult::Complete || !body.empty()) ? 1 : 0;
 }

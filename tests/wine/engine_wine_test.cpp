@@ -98,9 +98,10 @@ protected:
 
 TEST_F(EngineWineTest, WinInetQueryFollowsTheExact200Rule)
 {
-    kr::os::DownloadSession session;
-    ASSERT_TRUE(session.Open("Data"));
-    kr::os::DownloadChannel channel(session);
+    std::unique_ptr<kr::os::Transport> transport = kr::os::CreateSystemTransport();
+    ASSERT_TRUE(transport->Open("Data"));
+    std::unique_ptr<kr::os::TransferConnection> connection = transport->NewConnection();
+    kr::os::TransferConnection& channel = *connection;
     kr::os::RemoteFileInfo info;
     ASSERT_TRUE(channel.Query("http://" + release.server + "/Data.cch?r=1", &info));
     EXPECT_EQ(200, info.status);

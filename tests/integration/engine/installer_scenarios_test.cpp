@@ -164,16 +164,18 @@ TEST_F(FreshInstall, WithoutPackagesOnlyAddedItemsThenSingleFiles)
     EXPECT_EQ(diff, std::vector<std::string>{"readme.txt"});
 }
 
-TEST_F(FreshInstall, CacheThatCannotBeDownloadedFailsWithCode2)
+TEST_F(FreshInstall, CacheThatTheServerRefusesFailsWithCode2AfterThreeTries)
 {
     WriteGameFile(image.Path(), {"Data.cch", CacheWriter(258, 0).Bytes(), 1600000000});
     OddServer odd;
     ASSERT_TRUE(odd.Start(image.Path()));
-    // The probe (a header request) passes, every transfer fails; the prefix is part of each path.
-    server = odd.Host() + "/headonly";
+    // The probe (a header request) passes, every transfer of the list is refused.
+    ASSERT_TRUE(odd.FileFaults({{"Data.cch", {"status:404", "status:404", "status:404", "status:404"}}}));
+    server = odd.Host();
     EngineRun run = Run();
     EXPECT_EQ(run.state, kFailed);
     EXPECT_EQ(run.error, CKrInstaller::ErrorCacheDownload);
+    EXPECT_EQ(odd.ReadLog().Count("GET", "Data.cch"), 3u);
     EXPECT_EQ(run.events, (std::vector<std::pair<int, bool>>{{10005, true}}));
 }
 
@@ -322,15 +324,19 @@ TEST_F(Update, FailedExtractionFailsTheRunAndIsNotStampedAsUpToDate)
     EXPECT_EQ(ReadWholeFile(Installed(victim)), ReadWholeFile(image.Path() + victim));
 }
 
-TEST_F(Update, AFileThatCannotBeFetchedKeepsTheRunInState5UntilStopped)
+TEST_F(Update, AFileTheServerDoesNotHaveEndsTheRunAfterThreeTries)
 {
     InstallOnce(5);
     std::remove(Installed("Data/file_1.bin").c_str());
+    WriteWholeFile(Installed("Data/file_0.pak"), "damaged");
     std::remove(Released("Data/file_1.bin.zip").c_str());
-    EngineRun run = Run(Settings(), {}, "Data", -1, 1500);
-    EXPECT_EQ(run.state, CKrInstaller::StateUpdate);
-    EXPECT_GT(run.counters.downloadFailures, 2u);
-    EXPECT_EQ(run.counters.doneItems, 0u);
+    EngineRun run = Run(Settings(), {}, "Data", -1, 20000);
+    EXPECT_EQ(run.state, kFailed);
+    EXPECT_EQ(run.error, CKrInstaller::ErrorRemoteFile);
+    EXPECT_EQ(nginx.CountRequests("GET /Data/file_1.bin.zip 404"), 3u);
+    EXPECT_EQ(run.counters.downloadFailures, 3u);
+    // Everything else was mended; the missing file is still missing.
+    EXPECT_EQ(DiffWithImage(), std::vector<std::string>{"Data/file_1.bin"});
 }
 
 TEST_F(Update, DirectItemsAreCheckedAgainstTheServersTimeAndSize)
