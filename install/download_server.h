@@ -58,7 +58,7 @@ struct KrDownloadJob
     // Moved here once complete (directories created); empty: the file stays staged, with its
     // sidecar, until the caller is done with it.
     std::string finalPath;
-    // Part 3.3's time check against finalPath: a local file with the server's size and DOS time
+    // The time check against finalPath: a local file with the server's size and DOS time
     // step is kept ("UpToDate", nothing transferred); a fetched file gets the server's time.
     bool timeCheck = false;
     // A validator already known from a query (packages): a staged partial file with another one is

@@ -1,6 +1,6 @@
 #pragma once
 // Every name the engine gives to what it keeps on the server and in an installation directory, in
-// one place (Part 3.3's layout, plus the staging folder of the downloads in flight):
+// one place (the layout, plus the staging folder of the downloads in flight):
 //
 //   installDir + P + ".cch"                 the file list, moved here once complete and readable
 //   installDir + P + ".install", P_i ...    package markers (one rule for writing, testing, deleting)

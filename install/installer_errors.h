@@ -1,8 +1,8 @@
 #pragma once
-// The engine's error codes: why a run ended in state 7 (Failed). Codes 1 to 5 are those of Part 3.4;
-// the others were added for failures the Parts do not know. Every code is distinct, none is ever
+// The engine's error codes: why a run ended in state 7 (Failed). Codes 1 to 5 are the original ones;
+// the others were added for failures found in the field. Every code is distinct, none is ever
 // reused, and an owner maps them to its own report: the install helper reports 1 and 2 as -1 and
-// every other code as -2 (Part 5.1), kr-install exits with 10 + the code.
+// every other code as -2, kr-install exits with 10 + the code.
 //
 // Whatever the code, a failed run keeps everything already in place: extracted packages keep their
 // markers, installed files stay, and partial downloads stay in the staging folder with what

@@ -161,6 +161,12 @@ void FakeTransport::AddDirectory(const std::string& dir)
     }
 }
 
+void FakeTransport::SetAnnouncedSize(const std::string& path, uint64_t size)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_announced[path] = size;
+}
+
 void FakeTransport::RemoveFile(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -339,6 +345,8 @@ bool FakeTransport::Serve(const std::string& method, const kr::os::TransferReque
     File file;
     bool exists = false;
     size_t index = 0;
+    uint64_t announced = 0;
+    bool hasAnnounced = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         index = Record(record);
@@ -347,6 +355,12 @@ bool FakeTransport::Serve(const std::string& method, const kr::os::TransferReque
         exists = found != m_files.end();
         if (exists)
             file = found->second;
+        auto size = m_announced.find(record.path);
+        if (size != m_announced.end() && method == "HEAD")
+        {
+            hasAnnounced = true;
+            announced = size->second;
+        }
     }
     if (faulted && fault.kind == FakeFault::Throw)
         throw std::runtime_error("fake transport: scripted exception");
@@ -414,7 +428,12 @@ bool FakeTransport::Serve(const std::string& method, const kr::os::TransferReque
             info.status = 200;
             body = file.content;
             info.hasContentLength = !(faulted && fault.kind == FakeFault::NoLength);
-            info.contentLength = body.size();
+            info.contentLength = hasAnnounced ? announced : body.size();
+            if (!record.ranged && m_cutFresh.load() > 0 && method == "GET" && !faulted)
+            {
+                faulted = true;
+                fault = FakeFault::CutAfter(static_cast<uint64_t>(static_cast<double>(body.size()) * m_cutFresh.load()));
+            }
         }
     }
     Update(index, info.status, 0);

@@ -93,6 +93,11 @@ public:
     void SetPieceSize(size_t size) { m_pieceSize = size; }
     // Answers carry no Last-Modified (nothing can validate a range then).
     void SetNoValidators(bool on) { m_noValidators = on; }
+    // Every GET that starts at a file's first byte is cut after `share` of it (0: off): only a
+    // client that resumes ever gets a whole file.
+    void SetCutFresh(double share) { m_cutFresh = share; }
+    // HEAD answers for `path` announce this Content-Length instead of the real one.
+    void SetAnnouncedSize(const std::string& path, uint64_t size);
 
     std::vector<Request> Requests();
     size_t Count(const std::string& method, const std::string& path);
@@ -142,6 +147,8 @@ private:
     std::atomic<bool> m_open{false};
     size_t m_pieceSize = 64 * 1024;
     bool m_noValidators = false;
+    std::atomic<double> m_cutFresh{0.0};
+    std::map<std::string, uint64_t> m_announced;
 };
 
 } // namespace kr::test
