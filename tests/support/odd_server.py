@@ -359,6 +359,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def do_GET(self):
+        # The log is readable with a plain GET too (for clients that only download).
+        if self.path.split("?", 1)[0] == "/_admin/log":
+            self._plain(200, json.dumps(self._admin("log", {})).encode("utf-8"))
+            return
         self._answer(True)
 
     def do_HEAD(self):

@@ -65,7 +65,7 @@ EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::v
             if (onPoll)
                 onPoll(engine, run);
             if (run.state == CKrInstaller::StateFinished || run.state == CKrInstaller::StateFailed ||
-                run.state == stopAtState)
+                run.state == stopAtState || (stopWhen && stopWhen(run)))
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }

@@ -87,6 +87,8 @@ protected:
 
     // Called at every poll of Run, with the engine and what the poll read: faults strike from here.
     std::function<void(CKrInstaller&, const EngineRun&)> onPoll;
+    // Checked at every poll of Run: true stops the engine there.
+    std::function<bool(const EngineRun&)> stopWhen;
 
     TempDir image;
     TempDir release;

@@ -112,11 +112,20 @@ TEST_F(FreshInstall, StoppedHalfwayThenRestartedEndsComplete)
     for (GameFile& f : gameFiles)
         f.content = RandomBytes(f.content.size(), static_cast<uint32_t>(f.content.size()) + 2);
     MakeRelease(gameFiles, {"--package-size", "1"});
-    EngineRun first = Run(Settings(), {}, "Data", CKrInstaller::StateFreshInstall);
+    ASSERT_TRUE(FileExists(Released("Data_2.zip")));
+    // Stopped once the first package is extracted and marked, before the last one is.
+    stopWhen = [&](const EngineRun&) { return FileExists(Installed("Data.install")); };
+    EngineRun first = Run();
+    stopWhen = nullptr;
     EXPECT_EQ(first.state, CKrInstaller::StateFreshInstall);
+    ASSERT_TRUE(FileExists(Installed("Data.install")));
+    ASSERT_FALSE(FileExists(Installed("Data.cch")));
     EngineRun second = Run();
     ASSERT_EQ(second.state, kFinished) << "error " << second.error;
     EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
+    // The package in place was not fetched again, and no file of it either.
+    EXPECT_EQ(nginx.CountRequests("GET /Data.zip"), 1u);
+    EXPECT_EQ(nginx.CountRequests("GET /Data/"), 0u);
 }
 
 TEST_F(FreshInstall, PackageThatCannotBeExtractedIsFetchedAgain)
@@ -221,7 +230,8 @@ TEST_F(Update, FetchesChangedMissingAndLongerFilesAndNothingElse)
 {
     InstallOnce();
     const std::string changed = "Data/file_0.pak"; // other content, other time
-    const std::string missing = "Data/maps/file_2.bin";
+    // In a sub-folder, with an odd second: its zip holds the time a second earlier than the list.
+    const std::string missing = "Data/maps/file_7.bin";
     const std::string longer = "Data/maps/deep/file_3.pak";
     const std::string sameStep = "Data/file_1.bin"; // time moved within its DOS step
     const std::string unknown = "Data/sound/mine.txt";
@@ -242,7 +252,7 @@ TEST_F(Update, FetchesChangedMissingAndLongerFilesAndNothingElse)
     EXPECT_EQ(run.counters.doneItems, 3u);
     EXPECT_EQ(nginx.CountRequests("GET /Data/") - before, 3u);
     EXPECT_EQ(nginx.CountRequests("GET /Data/file_0.pak.zip"), 1u);
-    EXPECT_EQ(nginx.CountRequests("GET /Data/file_2.bin.zip"), 1u);
+    EXPECT_EQ(nginx.CountRequests("GET /Data/file_7.bin.zip"), 1u);
     EXPECT_EQ(nginx.CountRequests("GET /Data/file_3.pak.zip"), 1u);
     EXPECT_GT(run.doneMB, 0.0f);
     EXPECT_EQ(run.doneMB, run.totalMB);
