@@ -469,6 +469,8 @@ bool FakeTransport::Serve(const std::string& method, const kr::os::TransferReque
         }
         Update(index, info.status, piece);
         sent += piece;
+        if (m_piecePauseUs.load() > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(m_piecePauseUs.load()));
     }
     *result = limit < body.size() ? kr::os::FetchResult::Failed : kr::os::FetchResult::Complete;
     return true;

@@ -91,6 +91,8 @@ public:
     void Release(const std::string& path);
     // Bodies go out in pieces of this size (default 64 KiB).
     void SetPieceSize(size_t size) { m_pieceSize = size; }
+    // A real pause after every piece, so that a poller sees transfers under way.
+    void SetPiecePauseUs(int us) { m_piecePauseUs = us; }
     // Answers carry no Last-Modified (nothing can validate a range then).
     void SetNoValidators(bool on) { m_noValidators = on; }
     // Every GET that starts at a file's first byte is cut after `share` of it (0: off): only a
@@ -146,6 +148,7 @@ private:
     std::vector<Request> m_requests;
     std::atomic<bool> m_open{false};
     size_t m_pieceSize = 64 * 1024;
+    std::atomic<int> m_piecePauseUs{0};
     bool m_noValidators = false;
     std::atomic<double> m_cutFresh{0.0};
     std::map<std::string, uint64_t> m_announced;

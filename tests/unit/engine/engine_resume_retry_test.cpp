@@ -342,9 +342,10 @@ TEST_F(RetryTest, APackageQueryThatKeepsBeingRefusedEndsTheRun)
 TEST_F(RetryTest, ProgressNeverStepsBackNorPassesTheTotal)
 {
     MakeRelease(Game(3, 5000, 15), 1 << 20);
-    transport.AddFile("small.zip", Bytes(400000, 1), UnixTimeToFileTime(1650000000));
+    transport.AddFile("small.zip", Bytes(3000000, 1), UnixTimeToFileTime(1650000000));
     transport.AddFile("large.zip", Bytes(10000, 2), UnixTimeToFileTime(1650000000));
-    transport.SetPieceSize(4096);
+    transport.SetPieceSize(32768);
+    transport.SetPiecePauseUs(1000);
     // The launcher's fixed sizes: one far too small, one far too large.
     FakeRun run = Run(Settings(), {{"small.zip", 64094}, {"large.zip", 1250000}});
     ASSERT_EQ(run.state, kFinished) << "error " << run.error;
