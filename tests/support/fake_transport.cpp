@@ -99,8 +99,10 @@ bool FakeClock::Sleep(uint32_t ms, const std::atomic<bool>& running)
         return running.load();
     }
     uint64_t end = NowMs() + ms;
+    m_sleepers.fetch_add(1);
     while (running.load() && NowMs() < end)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+    m_sleepers.fetch_sub(1);
     return running.load();
 }
 

@@ -139,6 +139,7 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
         for (const auto& item : items)
             engine.AddItem(item.first, item.second, false);
         engine.Start();
+        auto lastAdvance = std::chrono::steady_clock::now();
         while (clock.NowMs() - start < maxVirtualMs && std::chrono::steady_clock::now() < realDeadline)
         {
             int previousState = run.state;
@@ -152,7 +153,14 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
                 break;
             if (stop && stop(engine, run))
                 break;
-            clock.Advance(stepMs);
+            // The time moves on once all five engine threads wait on it (or, when one of them is
+            // gone or busy for long, every 20 ms of real time).
+            auto now = std::chrono::steady_clock::now();
+            if (clock.Sleepers() >= 5 || now - lastAdvance > std::chrono::milliseconds(20))
+            {
+                clock.Advance(stepMs);
+                lastAdvance = now;
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         engine.GetStatus(&run.state, &run.doneMB, &run.totalMB, &run.doneCount, &run.totalCount);
