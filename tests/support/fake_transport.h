@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,13 +33,16 @@ public:
     bool Sleep(uint32_t ms, const std::atomic<bool>& running) override;
     void Advance(uint64_t ms) { m_now.fetch_add(ms, std::memory_order_acq_rel); }
     void Set(uint64_t ms) { m_now.store(ms, std::memory_order_release); }
-    // Threads waiting in Sleep right now: a driver that moves the time on only when every engine
-    // thread waits measures the engine's waits, not how fast the machine runs them.
-    int Sleepers() const { return m_sleepers.load(std::memory_order_acquire); }
+    // Threads waiting in Sleep for a time still to come, and the earliest such time: a driver that
+    // moves the time on only when every engine thread waits, and only to the next wake-up, measures
+    // the engine's waits, not how fast the machine runs them.
+    int Waiting();
+    uint64_t NextWake();
 
 private:
     bool m_automatic;
-    std::atomic<int> m_sleepers{0};
+    std::mutex m_wakeMutex;
+    std::multiset<uint64_t> m_wakes;
     std::atomic<uint64_t> m_now{1000000};
 };
 

@@ -153,10 +153,16 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
                 break;
             if (stop && stop(engine, run))
                 break;
-            // The time moves on once all five engine threads wait on it (or, when one of them is
-            // gone or busy for long, every 20 ms of real time).
+            // The time moves on to the next wake-up once all five engine threads wait for one (or,
+            // when one of them is gone or held by a transfer for long, by a step every 50 ms).
             auto now = std::chrono::steady_clock::now();
-            if (clock.Sleepers() >= 5 || now - lastAdvance > std::chrono::milliseconds(20))
+            if (clock.Waiting() >= 5)
+            {
+                uint64_t next = clock.NextWake();
+                clock.Advance(next > clock.NowMs() ? std::min<uint64_t>(next - clock.NowMs(), stepMs) : stepMs);
+                lastAdvance = now;
+            }
+            else if (now - lastAdvance > std::chrono::milliseconds(50))
             {
                 clock.Advance(stepMs);
                 lastAdvance = now;
