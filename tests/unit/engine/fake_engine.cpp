@@ -159,7 +159,7 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
             if (clock.Waiting() >= 5)
             {
                 uint64_t next = clock.NextWake();
-                clock.Advance(next > clock.NowMs() ? std::min<uint64_t>(next - clock.NowMs(), stepMs) : stepMs);
+                clock.Advance(next > clock.NowMs() ? next - clock.NowMs() : stepMs);
                 lastAdvance = now;
             }
             else if (now - lastAdvance > std::chrono::milliseconds(50))
