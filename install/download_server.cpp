@@ -1,80 +1,238 @@
 #include "install/download_server.h"
 
-#include "install/file.h"
+#include "install/file_writer.h"
 #include "install/path_utils.h"
 #include "platform/files.h"
 #include "platform/threads.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 namespace
 {
 
-class FileSink : public kr::os::DownloadSink
+// What validates a partial download, kept beside it.
+struct PartialInfo
+{
+    bool valid = false;
+    uint64_t size = 0;         // the complete size
+    uint64_t lastModified = 0; // FILETIME; 0 when the server sent none
+    std::string lastModifiedText;
+    std::string etag;
+
+    std::string Validator() const
+    {
+        if (!lastModifiedText.empty())
+            return lastModifiedText;
+        // Weak tags cannot validate a range.
+        if (!etag.empty() && etag.compare(0, 2, "W/") != 0)
+            return etag;
+        return std::string();
+    }
+};
+
+const char kInfoMagic[] = "kr-partial 1";
+
+bool LoadInfo(const std::string& path, PartialInfo& info)
+{
+    info = PartialInfo();
+    kr::os::UniqueFile file = kr::os::OpenUniqueFile(path, "rb");
+    if (!file)
+        return false;
+    char buffer[2048];
+    size_t n = std::fread(buffer, 1, sizeof buffer - 1, file.get());
+    buffer[n] = 0;
+    std::istringstream in(std::string(buffer, n));
+    std::string line;
+    if (!std::getline(in, line) || line != kInfoMagic)
+        return false;
+    bool hasSize = false;
+    while (std::getline(in, line))
+    {
+        size_t space = line.find(' ');
+        if (space == std::string::npos)
+            continue;
+        std::string key = line.substr(0, space), value = line.substr(space + 1);
+        if (key == "size")
+        {
+            info.size = std::strtoull(value.c_str(), nullptr, 10);
+            hasSize = true;
+        }
+        else if (key == "modified")
+            info.lastModified = std::strtoull(value.c_str(), nullptr, 10);
+        else if (key == "modified-text")
+            info.lastModifiedText = value;
+        else if (key == "etag")
+            info.etag = value;
+    }
+    info.valid = hasSize && !info.Validator().empty();
+    return info.valid;
+}
+
+bool SaveInfo(const std::string& path, const PartialInfo& info)
+{
+    std::string dir = GetDirectoryPart(path);
+    if (dir != path && !dir.empty())
+        kr::os::MakeDirectories(dir);
+    std::string text = std::string(kInfoMagic) + "\nsize " + std::to_string(info.size) + "\nmodified " +
+                       std::to_string(info.lastModified) + "\nmodified-text " + info.lastModifiedText + "\netag " +
+                       info.etag + "\n";
+    kr::os::UniqueFile file = kr::os::OpenUniqueFile(path, "wb");
+    if (!file)
+        return false;
+    bool ok = std::fwrite(text.data(), text.size(), 1, file.get()) == 1;
+    return kr::os::CloseUniqueFile(file) && ok;
+}
+
+// Header lines may carry line ends or spaces (WinINet keeps some); compare what they say.
+std::string Clean(const std::string& text)
+{
+    size_t b = text.find_first_not_of(" \t\r\n");
+    size_t e = text.find_last_not_of(" \t\r\n");
+    return b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+}
+
+class StagedSink : public kr::os::DownloadSink
 {
 public:
-    FileSink(const std::string& local, bool timeCheck, int slot, CKrTransferProgress* progress)
-        : m_local(local), m_timeCheck(timeCheck), m_slot(slot), m_progress(progress)
+    StagedSink(const KrDownloadJob& job, const PartialInfo& previous, uint64_t offset, int slot,
+               CKrTransferProgress* progress)
+        : m_job(job), m_previous(previous), m_offset(offset), m_slot(slot), m_progress(progress)
     {
     }
 
     bool OnHeader(const kr::os::RemoteFileInfo& info) override
     {
-        m_info = info;
-        // Only a plain 200 is the file: redirects, "not modified" and errors all fail.
-        if (info.status != 200)
-            return false;
-        if (m_timeCheck)
+        answer = info;
+        bool ranged = false;
+        if (info.status == 206)
         {
-            if (!info.hasLastModified || !info.hasContentLength)
+            // Only the continuation asked for, of the same file, is taken.
+            if (m_offset == 0 || !info.hasContentRange || info.rangeFirst != m_offset || !info.hasCompleteLength ||
+                info.completeLength != m_previous.size ||
+                (m_previous.lastModified != 0 && info.hasLastModified && info.lastModified != m_previous.lastModified))
+            {
+                mismatch = true;
                 return false;
+            }
+            ranged = true;
+            hasTotal = true;
+            total = info.completeLength;
+        }
+        else if (info.status == 416)
+        {
+            mismatch = true;
+            return false;
+        }
+        else if (info.status == 200)
+        {
+            hasTotal = info.hasContentLength;
+            total = info.contentLength;
+        }
+        else
+            return false; // the caller classifies the status
+        if (hasTotal && total > m_job.maxSize)
+        {
+            tooLarge = true;
+            return false;
+        }
+        if (m_job.timeCheck)
+        {
+            if (!info.hasLastModified || !hasTotal)
+            {
+                missingHeaders = true;
+                return false;
+            }
             kr::os::FileInfo local;
-            if (kr::os::GetFileInfo(m_local, local) && !(local.attributes & kr::os::kAttrDirectory) &&
-                local.size == info.contentLength && CompareDosTimes(local.lastWrite, info.lastModified) == 0)
+            if (kr::os::GetFileInfo(m_job.finalPath, local) && !(local.attributes & kr::os::kAttrDirectory) &&
+                local.size == total && CompareDosTimes(local.lastWrite, info.lastModified) == 0)
             {
                 upToDate = true;
                 return false;
             }
         }
         // A directory that vanished since the last run must not block the download forever.
-        std::string dir = GetDirectoryPart(m_local);
-        if (dir != m_local && !dir.empty())
+        std::string dir = GetDirectoryPart(m_job.stagedPath);
+        if (dir != m_job.stagedPath && !dir.empty())
             kr::os::MakeDirectories(dir);
-        if (!m_file.Open(m_local, "wb"))
+        if (ranged ? !m_writer.OpenAt(m_job.stagedPath, m_offset) : !m_writer.Create(m_job.stagedPath))
+        {
+            localFailure = true;
             return false;
+        }
+        // What validates these bytes, before the first of them arrives.
+        PartialInfo next;
+        next.size = total;
+        next.lastModified = info.hasLastModified ? info.lastModified : 0;
+        next.lastModifiedText = Clean(info.lastModifiedText);
+        next.etag = Clean(info.etag);
+        if (!ranged)
+        {
+            if (!hasTotal || next.Validator().empty() || !SaveInfo(m_job.infoPath, next))
+                kr::os::RemoveFile(m_job.infoPath); // not resumable: no stale sidecar may stay
+        }
+        onDisk = ranged ? m_offset : 0;
+        Report();
         return true;
     }
 
     bool OnData(const void* data, std::size_t size) override
     {
-        if (m_file.Write(data, 1, static_cast<int>(size)) != static_cast<int>(size))
+        if (hasTotal && onDisk + size > total)
+        {
+            tooLarge = true;
             return false;
+        }
+        if (!m_writer.Write(data, size))
+        {
+            writeFailed = true;
+            return false;
+        }
+        onDisk += size;
         received += size;
-        if (m_progress)
-            m_progress->SetSlotBytes(m_slot, received);
+        Report();
         return true;
     }
 
-    // Closing flushes; a disk that filled up shows here.
-    bool CloseFile()
-    {
-        if (!m_file.IsOpen())
-            return false;
-        return m_file.Close() == 0;
-    }
+    bool CloseFile() { return m_writer.IsOpen() && m_writer.Close(); }
+    void Abandon() { m_writer.Close(); }
 
-    const kr::os::RemoteFileInfo& Info() const { return m_info; }
-
-    bool upToDate = false;
+    kr::os::RemoteFileInfo answer;
+    bool hasTotal = false;
+    uint64_t total = 0;
+    uint64_t onDisk = 0;
     uint64_t received = 0;
+    bool mismatch = false;
+    bool tooLarge = false;
+    bool missingHeaders = false;
+    bool upToDate = false;
+    bool localFailure = false;
+    bool writeFailed = false;
 
 private:
-    std::string m_local;
-    bool m_timeCheck;
+    void Report()
+    {
+        if (!m_progress)
+            return;
+        uint64_t shown = 0;
+        uint64_t scale = m_job.progressSize;
+        if (scale > 0)
+        {
+            if (hasTotal && total > 0)
+                shown = onDisk >= total ? scale : scale * onDisk / total;
+            else
+                shown = onDisk < scale ? onDisk : scale;
+        }
+        m_progress->SetSlotBytes(m_slot, shown);
+    }
+
+    const KrDownloadJob& m_job;
+    const PartialInfo& m_previous;
+    uint64_t m_offset;
     int m_slot;
     CKrTransferProgress* m_progress;
-    CKrFile m_file;
-    kr::os::RemoteFileInfo m_info;
+    CKrFileWriter m_writer;
 };
 
 bool IsUnreserved(unsigned char c)
@@ -83,36 +241,66 @@ bool IsUnreserved(unsigned char c)
            c == '.' || c == '_' || c == '~';
 }
 
+// Moves a complete staged file into place, replacing what is there.
+bool MoveIntoPlace(const std::string& from, const std::string& to)
+{
+    std::string dir = GetDirectoryPart(to);
+    if (dir != to && !dir.empty())
+        kr::os::MakeDirectories(dir);
+    return kr::os::RenameFile(from, to);
+}
+
 } // namespace
+
+const char* KrFetchOutcomeName(KrFetchOutcome outcome)
+{
+    switch (outcome)
+    {
+    case KrFetchOutcome::Done:
+        return "done";
+    case KrFetchOutcome::UpToDate:
+        return "up to date";
+    case KrFetchOutcome::Transient:
+        return "transient";
+    case KrFetchOutcome::NotFound:
+        return "not found";
+    case KrFetchOutcome::Refused:
+        return "refused";
+    case KrFetchOutcome::TooLarge:
+        return "too large";
+    case KrFetchOutcome::LocalFailure:
+        return "local failure";
+    case KrFetchOutcome::Cancelled:
+        return "cancelled";
+    }
+    return "?";
+}
 
 CKrDownloadServer::CKrDownloadServer() = default;
 
-CKrDownloadServer::~CKrDownloadServer()
-{
-    Disconnect();
-}
+CKrDownloadServer::~CKrDownloadServer() = default;
 
-void CKrDownloadServer::Configure(const std::string& server, const std::string& installDir,
-                                  const std::string& agent)
+void CKrDownloadServer::Configure(const std::string& server, const std::string& agent,
+                                  kr::os::Transport* transport)
 {
     m_server = server;
     while (!m_server.empty() && m_server.back() == '/')
         m_server.pop_back();
-    m_installDir = installDir;
     m_agent = agent;
+    m_transport = transport;
 }
 
 bool CKrDownloadServer::Connect(const std::string& probeName)
 {
-    m_session.Close();
-    if (!m_session.Open(m_agent))
+    if (!m_transport || !m_transport->Open(m_agent))
         return false;
-    return QueryRemoteFile(probeName, nullptr, nullptr) || QueryRemoteFile(probeName, nullptr, nullptr);
+    return Query(probeName, 0).outcome == KrFetchOutcome::Done || Query(probeName, 0).outcome == KrFetchOutcome::Done;
 }
 
-void CKrDownloadServer::Disconnect()
+void CKrDownloadServer::Cancel()
 {
-    m_session.Close();
+    if (m_transport)
+        m_transport->Cancel();
 }
 
 std::string CKrDownloadServer::EscapeRemoteName(const std::string& name)
@@ -144,12 +332,31 @@ std::string CKrDownloadServer::MakeUrl(const std::string& name) const
     return "http://" + m_server + "/" + EscapeRemoteName(name) + suffix;
 }
 
-kr::os::DownloadChannel& CKrDownloadServer::Channel(int slot)
+KrFetchOutcome CKrDownloadServer::Classify(int status)
 {
-    std::unique_ptr<kr::os::DownloadChannel>& channel = m_channels[slot];
-    if (!channel)
-        channel = std::make_unique<kr::os::DownloadChannel>(m_session);
-    return *channel;
+    if (status == 200 || status == 206)
+        return KrFetchOutcome::Done;
+    if (status == 404 || status == 410)
+        return KrFetchOutcome::NotFound;
+    if (status == 0 || status == 408 || status == 429 || (status >= 500 && status <= 599))
+        return KrFetchOutcome::Transient;
+    return KrFetchOutcome::Refused;
+}
+
+void CKrDownloadServer::DiscardStaged(const std::string& stagedPath, const std::string& infoPath)
+{
+    kr::os::RemoveFile(stagedPath);
+    kr::os::RemoveFile(infoPath);
+}
+
+kr::os::TransferConnection* CKrDownloadServer::Connection(int slot)
+{
+    if (!m_transport || slot < 0 || slot >= kSlots)
+        return nullptr;
+    std::unique_ptr<kr::os::TransferConnection>& connection = m_connections[slot];
+    if (!connection)
+        connection = m_transport->NewConnection();
+    return connection.get();
 }
 
 void CKrDownloadServer::SetSlot(int slot, uint64_t bytes)
@@ -158,56 +365,163 @@ void CKrDownloadServer::SetSlot(int slot, uint64_t bytes)
         m_progress->SetSlotBytes(slot, bytes);
 }
 
-bool CKrDownloadServer::QueryRemoteFile(const std::string& name, uint32_t* size, uint64_t* lastWrite,
-                                        int slot)
+KrQueryResult CKrDownloadServer::Query(const std::string& name, int slot)
 {
-    if (slot < 0 || slot >= kSlots)
-        return false;
+    KrQueryResult result;
+    kr::os::TransferConnection* connection = Connection(slot);
     kr::os::RemoteFileInfo info;
-    if (!Channel(slot).Query(MakeUrl(name), &info) || info.status != 200)
-        return false;
-    if (lastWrite)
+    if (!connection || !connection->Query(MakeUrl(name), &info))
     {
-        if (!info.hasLastModified)
-            return false;
-        *lastWrite = info.lastModified;
+        result.outcome = m_transport && m_transport->IsOpen() ? KrFetchOutcome::Transient : KrFetchOutcome::Cancelled;
+        return result;
     }
-    if (size)
-    {
-        if (!info.hasContentLength || info.contentLength > 0xFFFFFFFFull)
-            return false;
-        *size = static_cast<uint32_t>(info.contentLength);
-    }
-    return true;
+    result.status = info.status;
+    result.outcome = Classify(info.status);
+    result.hasSize = info.hasContentLength;
+    result.size = info.contentLength;
+    result.hasLastWrite = info.hasLastModified;
+    result.lastWrite = info.lastModified;
+    if (result.outcome == KrFetchOutcome::Done && info.status != 200)
+        result.outcome = KrFetchOutcome::Refused;
+    return result;
 }
 
-bool CKrDownloadServer::DownloadFile(const std::string& name, const std::string& destDir, int slot,
-                                     bool timeCheck, const std::atomic<bool>& keepRunning)
+KrDownloadResult CKrDownloadServer::Download(const KrDownloadJob& job, int slot, const std::atomic<bool>& keepRunning)
 {
-    if (slot < 0 || slot >= kSlots)
-        return false;
     SetSlot(slot, 0);
-    std::string local = (destDir.empty() ? m_installDir : destDir) + name;
-    FileSink sink(local, timeCheck, slot, m_progress);
-    kr::os::FetchResult result = Channel(slot).Fetch(MakeUrl(name), sink, keepRunning);
-    bool closed = sink.CloseFile();
-    if (result == kr::os::FetchResult::Declined && sink.upToDate)
-        return true;
-    if (result != kr::os::FetchResult::Complete || !closed)
+    // A partial file that does not fit is dropped and the transfer starts over at once, once.
+    bool restart = false;
+    KrDownloadResult result = Attempt(job, slot, keepRunning, &restart);
+    if (restart)
     {
-        SetSlot(slot, 0);
-        return false;
-    }
-    if (timeCheck)
-    {
-        uint64_t lastWrite = sink.Info().lastModified;
-        uint64_t size = 0;
-        if (!kr::os::SetFileTimes(local, nullptr, nullptr, &lastWrite) ||
-            !kr::os::GetFileSize(local, &size) || size != sink.Info().contentLength)
+        DiscardStaged(job.stagedPath, job.infoPath);
+        result = Attempt(job, slot, keepRunning, &restart);
+        if (restart)
         {
-            SetSlot(slot, 0);
-            return false;
+            DiscardStaged(job.stagedPath, job.infoPath);
+            result.outcome = KrFetchOutcome::Transient;
         }
     }
-    return true;
+    if (result.outcome != KrFetchOutcome::Done)
+        SetSlot(slot, 0);
+    return result;
+}
+
+KrDownloadResult CKrDownloadServer::Attempt(const KrDownloadJob& job, int slot, const std::atomic<bool>& keepRunning,
+                                            bool* restart)
+{
+    *restart = false;
+    KrDownloadResult result;
+    kr::os::TransferConnection* connection = Connection(slot);
+    if (!connection)
+    {
+        result.outcome = KrFetchOutcome::Cancelled;
+        return result;
+    }
+
+    // What is staged already, and whether it can be continued.
+    PartialInfo previous;
+    uint64_t staged = 0;
+    bool haveStaged = kr::os::GetFileSize(job.stagedPath, &staged);
+    if (haveStaged && LoadInfo(job.infoPath, previous))
+    {
+        if (staged > previous.size ||
+            (job.hasExpected && (previous.size != job.expectedSize ||
+                                 (previous.lastModified != 0 && previous.lastModified != job.expectedLastWrite))))
+            previous = PartialInfo();
+    }
+    else
+        previous = PartialInfo();
+    uint64_t offset = 0;
+    kr::os::TransferRequest request;
+    request.url = MakeUrl(job.remoteName);
+    if (previous.valid && staged > 0 && previous.size > 0)
+    {
+        // A complete file is confirmed with its last byte.
+        offset = staged < previous.size ? staged : previous.size - 1;
+        request.offset = offset;
+        request.ifRange = previous.Validator();
+    }
+    else if (haveStaged)
+        DiscardStaged(job.stagedPath, job.infoPath);
+    result.resumedFrom = offset;
+
+    StagedSink sink(job, previous, offset, slot, m_progress);
+    kr::os::FetchResult fetched = connection->Fetch(request, sink, keepRunning);
+    bool closed = sink.CloseFile();
+    result.status = sink.answer.status;
+    result.size = sink.total;
+    result.hasLastModified = sink.answer.hasLastModified;
+    result.lastModified = sink.answer.lastModified;
+    result.received = sink.received;
+
+    switch (fetched)
+    {
+    case kr::os::FetchResult::Cancelled:
+        result.outcome = KrFetchOutcome::Cancelled;
+        return result;
+    case kr::os::FetchResult::Declined:
+        if (sink.upToDate)
+        {
+            DiscardStaged(job.stagedPath, job.infoPath);
+            result.outcome = KrFetchOutcome::UpToDate;
+        }
+        else if (sink.mismatch)
+            *restart = true;
+        else if (sink.tooLarge)
+            result.outcome = KrFetchOutcome::TooLarge;
+        else if (sink.missingHeaders)
+            result.outcome = KrFetchOutcome::Refused;
+        else if (sink.localFailure)
+            result.outcome = KrFetchOutcome::LocalFailure;
+        else
+        {
+            result.outcome = Classify(sink.answer.status);
+            if (result.outcome == KrFetchOutcome::Done)
+                result.outcome = KrFetchOutcome::Refused;
+        }
+        return result;
+    case kr::os::FetchResult::Failed:
+        // A cut transfer keeps its bytes for the next attempt (the sidecar says whether they can
+        // be continued); a body that grew past its size cannot be trusted.
+        if (sink.tooLarge)
+        {
+            DiscardStaged(job.stagedPath, job.infoPath);
+            result.outcome = KrFetchOutcome::TooLarge;
+        }
+        else
+            result.outcome = KrFetchOutcome::Transient;
+        return result;
+    case kr::os::FetchResult::Complete:
+        break;
+    }
+
+    uint64_t size = 0;
+    if (!closed || !kr::os::GetFileSize(job.stagedPath, &size) || (sink.hasTotal && size != sink.total))
+    {
+        // A full disk shows at the close; a short file is not the file.
+        result.outcome = KrFetchOutcome::Transient;
+        return result;
+    }
+    result.size = size;
+    if (job.timeCheck)
+    {
+        uint64_t lastWrite = sink.answer.lastModified;
+        if (!kr::os::SetFileTimes(job.stagedPath, nullptr, nullptr, &lastWrite))
+        {
+            result.outcome = KrFetchOutcome::LocalFailure;
+            return result;
+        }
+    }
+    if (!job.finalPath.empty())
+    {
+        if (!MoveIntoPlace(job.stagedPath, job.finalPath))
+        {
+            result.outcome = KrFetchOutcome::LocalFailure;
+            return result;
+        }
+        kr::os::RemoveFile(job.infoPath);
+    }
+    result.outcome = KrFetchOutcome::Done;
+    return result;
 }

@@ -1,15 +1,26 @@
 #pragma once
 // CKrInstaller keeps one installation directory in step with a download server: a fresh install
 // from numbered packages, then (and on every later run) a comparison of each installed file with the
-// server's file list and the download of what differs. Five threads of its own; the owner only
-// polls GetStatus and GetErrorCode, and deleting the engine stops it.
+// server's file list and the download of what differs. Five threads of its own; the owner polls
+// GetStatus and GetErrorCode, receives events through the interface it supplies, and deleting the
+// engine stops it (within about a second).
+//
+// Files: installer.cpp (the owner's calls, counters), installer_states.cpp (the state machine:
+// every transition and the work done on entering each state), installer_threads.cpp (the control
+// thread's steps, the download workers and the install thread), install_layout.h (every name the
+// engine uses on disk and on the server), installer_errors.h (the error codes).
 #include "install/download_server.h"
+#include "install/engine_clock.h"
+#include "install/install_layout.h"
+#include "install/installer_errors.h"
+#include "install/installer_events.h"
+#include "install/item_queue.h"
+#include "install/retry_policy.h"
 #include "services/mutex.h"
 #include "services/thread.h"
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,6 +40,7 @@ enum KrItemStatus : uint32_t
     ItemDone = 1,
     ItemDownloading = 2,
     ItemInstalling = 3,
+    ItemGivenUp = 4, // failed as often as the rules allow; the run ends in state 7
 };
 
 struct InstallItem
@@ -41,6 +53,10 @@ struct InstallItem
     uint32_t size = 0;
     uint32_t downloadSize = 0;
     uint32_t flags = 0;
+    int32_t packageIndex = -1; // packages: the number in the package and marker names
+    // Retry bookkeeping, changed only by the thread that holds the item.
+    uint16_t repeats = 0;            // faults that repeat on the same bytes
+    uint16_t transientFailures = 0;  // faults that may pass
 };
 
 enum class KrInstallerBuild
@@ -55,11 +71,11 @@ struct CKrInstallerTimings
     uint32_t startDelayMs = 500;     // before the first request of the control thread and workers
     uint32_t idleMs = 20;            // a queue was empty
     uint32_t roundMs = 100;          // between idle worker rounds, before state 6, in state 6
-    uint32_t failurePauseMs = 100;   // after a failed download, before the next request
     uint32_t backlogWaitMs = 4000;   // longest pause while more than 2 packages wait for extraction
     uint32_t directXPollMs = 500;    // between probes for the DirectX runtime
     uint32_t directXSettleMs = 4000; // after the runtime appeared
-    uint32_t extractRetryMs = 4000;  // before a package that could not be extracted is fetched again
+    uint32_t retryFirstMs = 1000;    // back-off after the first failure of an item (see CKrBackoff)
+    uint32_t retryMaxMs = 60000;     // the back-off's cap
 };
 
 struct CKrInstallerSettings
@@ -72,11 +88,21 @@ struct CKrInstallerSettings
     std::string helperText2;
     std::string helperSecondDir;
     CKrInstallerTimings timings;
-    // Replaceable for tests; empty means the real probe, setup start and metrics event.
+    // Events for the owner (launcher build only); not owned, null sends none.
+    CKrInstallerEvents* events = nullptr;
+    // The transfers; not owned and it must outlive the engine. Null: the system transport.
+    kr::os::Transport* transport = nullptr;
+    // Every wait and retry time; not owned. Null: the system clock.
+    CKrEngineClock* clock = nullptr;
+    // Seed of the back-off's jitter; 0 takes one from the clock.
+    uint64_t jitterSeed = 0;
+    // Bare names compared without regard to ASCII case, as the file system does: -1 follows the
+    // platform (Windows ignores case), 0 and 1 force it.
+    int ignoreNameCase = -1;
+    // Replaceable for tests; empty means the real probe, setup start and thread start.
     std::function<bool()> directXProbe;
     std::function<bool(const std::string& directory)> startDirectXSetup;
-    // eventType 10005 with newInstall, or 10006 (newInstall unused).
-    std::function<void(int eventType, bool newInstall)> reportEvent;
+    std::function<bool(CKrThread& thread, kr::os::ThreadProc proc, void* context)> startThread;
 };
 
 class CKrInstaller : private CKrTransferProgress
@@ -93,20 +119,28 @@ public:
         StateFinished = 6,
         StateFailed = 7,
     };
+    // The codes of installer_errors.h under their older names.
     enum Error : int
     {
-        ErrorNone = 0,
-        ErrorConnect = 1,       // the server's file-list cache could not be reached
-        ErrorCacheDownload = 2, // both downloads of the cache failed
-        ErrorCacheUnreadable = 3,
-        ErrorCacheTooOld = 4,
-        ErrorScan = 5,
-        ErrorInstallFiles = 6, // files of the update could not be written; the next run fetches them again
+        ErrorNone = KrErrorNone,
+        ErrorConnect = KrErrorConnect,
+        ErrorCacheDownload = KrErrorCacheDownload,
+        ErrorCacheUnreadable = KrErrorCacheUnreadable,
+        ErrorCacheTooOld = KrErrorCacheTooOld,
+        ErrorScan = KrErrorScan,
+        ErrorInstallFiles = KrErrorInstallFiles,
+        ErrorRemoteFile = KrErrorRemoteFile,
+        ErrorPackageExtract = KrErrorPackageExtract,
+        ErrorRemoteSize = KrErrorRemoteSize,
+        ErrorThreadStart = KrErrorThreadStart,
+        ErrorInternal = KrErrorInternal,
     };
     static constexpr int kWorkers = 3;
     static constexpr int kMaxScanDepth = 64;
     static constexpr int kEventInstallStarted = 10005;
     static constexpr int kEventInstallFinished = 10006;
+    // More numbered packages than this is not a release but a server that answers every name.
+    static constexpr int kMaxPackages = 100000;
 
     CKrInstaller();
     ~CKrInstaller() override;
@@ -119,9 +153,12 @@ public:
     // Before Start. destDir only in the launcher build.
     void AddItem(const std::string& name, uint32_t size, bool extract,
                  const std::string& destDir = std::string());
+    // Starts the five threads; when one cannot be created, none runs and the state is 7 with
+    // KrErrorThreadStart.
     void Start();
     // True in state 6. Every pointer may be null; MB values only when both are given, counts only
-    // in the helper build and when both are given.
+    // in the helper build and when both are given. Within a phase the done megabytes never go back
+    // and never pass the total.
     bool GetStatus(int* state, float* doneMB, float* totalMB, int* doneCount, int* totalCount);
     int GetErrorCode() const { return m_errorCode.load(std::memory_order_acquire); }
 
@@ -130,6 +167,7 @@ public:
     {
         uint32_t totalItems = 0;
         uint32_t doneItems = 0;
+        uint32_t givenUpItems = 0; // failed as often as the rules allow
         uint64_t totalBytes = 0;
         uint64_t doneBytes = 0;
         uint32_t downloadFailures = 0;
@@ -141,6 +179,9 @@ public:
     bool IsDirectXNeeded() const { return m_directXNeeded; }
     const std::string& GetInstallDir() const { return m_installDir; }
     const std::string& GetPackageName() const { return m_packageName; }
+    const CKrInstallLayout& Layout() const { return m_layout; }
+    // The states 0..7 in order and the transitions the engine may take (the state machine's table).
+    static bool IsAllowedTransition(int from, int to);
 
 private:
     struct WorkerContext
@@ -148,54 +189,95 @@ private:
         CKrInstaller* self = nullptr;
         int slot = 0;
     };
+    // Bare names, with or without regard to case.
+    struct NameLess
+    {
+        bool ignoreCase = false;
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+    using ItemMap = std::map<std::string, std::unique_ptr<InstallItem>, NameLess>;
 
+    // Thread entries: each catches everything and turns it into state 7 (KrErrorInternal).
     static unsigned ControlThreadProc(void* context);
     static unsigned WorkerThreadProc(void* context);
     static unsigned InstallThreadProc(void* context);
-    void ControlMain();
-    void WorkerMain(int slot);
-    void InstallMain();
+    bool StartOne(CKrThread& thread, kr::os::ThreadProc proc, void* context);
 
-    // installer.cpp: states 1 and 4 and their work.
-    void SetState(int state);
-    void EnterDecide();
-    void EnterVerify();
-    void Fail(int errorCode);
-    void DeleteMarkers();
-    std::string PackageName(int index) const;
-    std::string MarkerPath(int index) const;
+    // installer_states.cpp: the state machine.
+    void ControlMain();
+    void RunStateMachine();
+    // Enters `next` and every state its entry work leads to.
+    void Transition(int next);
+    // The work done on entering a state; returns the state to go to next (`state` to stay).
+    int EnterState(int state, int from);
+    // One round of a state that loops; returns the state to go to next.
+    int StepState(int state);
+    int EnterDecide();
+    int EnterVerify();
+    int EnterFinished();
+    // Records why the run fails (the first reason wins) and returns StateFailed.
+    int Fail(int errorCode);
+    // From threads other than the control thread: the control thread ends the run.
+    void RaiseFailure(int errorCode);
+    void ForceFailed(int errorCode);
+    bool NumberPackages();
+    bool FetchFileList(int* error);
     bool Scan(const std::string& dir, int depth);
-    void ReportEvent(int eventType, bool newInstall);
+    void DeleteMarkers();
+    void ReportStarted(bool newInstall);
+    void ReportFinished();
 
     // installer_threads.cpp
-    // Both return true when they handled an item.
-    bool FreshStep();
-    void DirectXStep();
-    bool UpdateStep();
+    int FreshStep();
+    int DirectXStep();
+    int UpdateStep();
+    // One item of the update phase (a per-file zip, or a direct item) in `slot`.
+    void FetchUpdateItem(InstallItem* item, int slot, const std::atomic<bool>& running);
+    // The fetch of an item fetched by its plain name (ItemDirect), with the time check.
+    KrDownloadResult FetchDirect(InstallItem* item, int slot, const std::atomic<bool>& running);
+    // After a failed fetch: back into `queue` for later, or given up.
+    void HandleFetchFailure(InstallItem* item, KrFetchOutcome outcome, int slot, CKrItemQueue& queue);
+    void GiveUp(InstallItem* item, int errorCode);
+    bool PhaseDone();
+    void WorkerMain(int slot);
+    void InstallMain();
     void InstallPackage(InstallItem* item);
     void InstallSingleFile(InstallItem* item);
-    bool ExtractZip(const std::string& zipPath);
-    void ExtractInPlace(InstallItem* item);
+    // 1 extracted, 0 failed, -1 stopped (nothing counted).
+    int ExtractZip(const std::string& zipPath, const std::string& destDir, const std::atomic<bool>& running,
+                   bool* damaged, std::vector<std::string>* written);
+    void ExtractInPlace(InstallItem* item, const std::atomic<bool>& running);
     void WriteMarker(const InstallItem* item);
-    bool SleepWhile(const std::atomic<bool>& running, uint32_t ms);
     void WaitForInstallBacklog();
     std::string ItemDir(const InstallItem* item) const;
+    std::string StagedPackagePath(const InstallItem* item) const;
     bool IsLauncher() const { return m_settings.build == KrInstallerBuild::Launcher; }
+    bool SameName(const std::string& a, const std::string& b) const;
+    uint64_t Now() { return m_clock->NowMs(); }
 
     // Counters, each change under m_countersMutex.
     void SetSlotBytes(int slot, uint64_t bytes) override;
     void AddTotals(uint32_t items, uint64_t bytes);
+    void ResetPhase();
     void CompleteTransfer(int slot, uint64_t bytes, bool itemDone);
     void CountItemDone();
     void CountDownloadFailure(int slot);
     // `undoBytes`: a download whose content did not get into place leaves the done bytes again.
     void CountExtractFailure(uint64_t undoBytes = 0);
-    bool AllItemsDone();
 
     CKrInstallerSettings m_settings;
+    CKrEngineClock* m_clock = nullptr;
+    CKrBackoff m_backoff;
     bool m_freshInstall = true;
+    bool m_updateRun = false; // this run found a file list at its start
     std::atomic<int> m_state{StateIdle};
     std::atomic<int> m_errorCode{ErrorNone};
+    // A failure met on another thread, for the control thread to act on.
+    std::atomic<int> m_pendingError{ErrorNone};
+    // The reason of the first item given up in this phase; the phase ends in state 7 with it.
+    std::atomic<int> m_phaseError{ErrorNone};
+    // The transport is declared before the server: the server's connections go first.
+    std::unique_ptr<kr::os::Transport> m_ownedTransport;
     CKrDownloadServer m_server;
 
     CKrThread m_controlThread;
@@ -215,21 +297,20 @@ private:
     std::atomic<bool> m_filesNotInstalled{false};
 
     std::string m_packageName;
-    std::string m_cacheFileName;
     std::string m_installDir;
     std::string m_serverName;
+    CKrInstallLayout m_layout;
 
     CKrMutex m_countersMutex;
     Counters m_counters;
     uint64_t m_slotBytes[CKrDownloadServer::kSlots] = {};
+    uint64_t m_shownBytes = 0; // the highest done bytes GetStatus reported in this phase
 
     // Items of a fresh install live until the engine is destroyed; queues hold plain pointers.
-    CKrMutex m_freshMutex;
-    std::deque<InstallItem*> m_freshQueue;
     std::vector<std::unique_ptr<InstallItem>> m_freshItems;
-    CKrMutex m_downloadMutex; // also guards m_itemMap
-    std::map<std::string, std::unique_ptr<InstallItem>> m_itemMap;
-    std::deque<InstallItem*> m_downloadQueue;
-    CKrMutex m_installMutex;
-    std::deque<InstallItem*> m_installQueue;
+    CKrItemQueue m_freshQueue;
+    CKrMutex m_itemMapMutex;
+    ItemMap m_itemMap;
+    CKrItemQueue m_downloadQueue;
+    CKrItemQueue m_installQueue;
 };

@@ -1,53 +1,36 @@
-// The engine's threads: control, download workers and install.
+// The engine's work: the control thread's rounds of states 2, 3 and 5, the download workers and the
+// install thread. Every item is taken from a queue, fetched, and on failure put back for later or
+// given up by the same few functions below.
 #include "install/directx_check.h"
 #include "install/installer.h"
 #include "install/path_utils.h"
 #include "install/zip_file.h"
 #include "platform/files.h"
-#include "platform/threads.h"
-
-#include <cstdio>
 
 namespace
 {
 
-std::string SingleFileZipName(const std::string& name)
+std::string BareName(const std::string& path)
 {
-    // Per-file zips always live under the literal "Data", whatever the package name is.
-    return "Data\\" + name + ".zip";
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsDirectItem(const InstallItem& item)
+{
+    return (item.flags & ItemDirect) != 0;
 }
 
 } // namespace
 
-unsigned CKrInstaller::ControlThreadProc(void* context)
+std::string CKrInstaller::ItemDir(const InstallItem* item) const
 {
-    static_cast<CKrInstaller*>(context)->ControlMain();
-    return 0;
+    return item->destDir.empty() ? m_installDir : item->destDir;
 }
 
-unsigned CKrInstaller::WorkerThreadProc(void* context)
+std::string CKrInstaller::StagedPackagePath(const InstallItem* item) const
 {
-    auto* worker = static_cast<WorkerContext*>(context);
-    worker->self->WorkerMain(worker->slot);
-    return 0;
-}
-
-unsigned CKrInstaller::InstallThreadProc(void* context)
-{
-    static_cast<CKrInstaller*>(context)->InstallMain();
-    return 0;
-}
-
-bool CKrInstaller::SleepWhile(const std::atomic<bool>& running, uint32_t ms)
-{
-    // Long waits are cut into short steps so that stopping the engine is never held up.
-    while (ms > 0 && running.load(std::memory_order_acquire))
-    {
-        uint32_t step = ms < 20 ? ms : 20;
-        kr::os::SleepMs(step);
-        ms -= step;
-    }
-    return running.load(std::memory_order_acquire);
+    return item->packageIndex >= 0 ? m_layout.StagedPackage(item->packageIndex) : m_layout.StagedItem(item->name);
 }
 
 void CKrInstaller::WaitForInstallBacklog()
@@ -55,277 +38,217 @@ void CKrInstaller::WaitForInstallBacklog()
     // Up to the backlog wait, but no longer than the install thread needs to catch up.
     for (uint32_t waited = 0; waited < m_settings.timings.backlogWaitMs; waited += 20)
     {
-        {
-            CKrScopedLock lock(m_installMutex);
-            if (m_installQueue.size() <= 2)
-                return;
-        }
-        if (!SleepWhile(m_controlRunning, 20))
+        if (m_installQueue.Size() <= 2)
+            return;
+        if (!m_clock->Sleep(20, m_controlRunning))
             return;
     }
 }
 
-std::string CKrInstaller::ItemDir(const InstallItem* item) const
+// --- failures -------------------------------------------------------------------------------------
+
+void CKrInstaller::GiveUp(InstallItem* item, int errorCode)
 {
-    return item->destDir.empty() ? m_installDir : item->destDir;
+    item->status.store(ItemGivenUp, std::memory_order_release);
+    int none = ErrorNone;
+    m_phaseError.compare_exchange_strong(none, errorCode, std::memory_order_acq_rel);
+    CKrScopedLock lock(m_countersMutex);
+    ++m_counters.givenUpItems;
 }
 
-// --- control thread -----------------------------------------------------------------------------
-
-void CKrInstaller::ControlMain()
+void CKrInstaller::HandleFetchFailure(InstallItem* item, KrFetchOutcome outcome, int slot, CKrItemQueue& queue)
 {
-    m_controlBusy.store(true, std::memory_order_release);
-    if (SleepWhile(m_controlRunning, m_settings.timings.startDelayMs))
+    item->status.store(ItemPending, std::memory_order_release);
+    if (outcome == KrFetchOutcome::Cancelled)
     {
-        if (!m_server.Connect(m_cacheFileName))
-        {
-            m_errorCode.store(ErrorConnect, std::memory_order_release);
-            m_state.store(StateFailed, std::memory_order_release);
-        }
+        // Stopping: nothing failed.
+        SetSlotBytes(slot, 0);
+        queue.Push(item);
+        return;
+    }
+    CountDownloadFailure(slot);
+    switch (outcome)
+    {
+    case KrFetchOutcome::Transient:
+        // The network or the disk may come back: retried for as long as the run lasts, ever later.
+        if (item->transientFailures < 0xFFFF)
+            ++item->transientFailures;
+        queue.Requeue(item, Now() + m_backoff.Delay(item->transientFailures));
+        return;
+    case KrFetchOutcome::TooLarge:
+        GiveUp(item, ErrorRemoteSize);
+        return;
+    default:
+        // The same answer again and again: three attempts, then the run ends (after the rest).
+        if (++item->repeats >= CKrBackoff::kMaxRepeats)
+            GiveUp(item, outcome == KrFetchOutcome::LocalFailure ? ErrorInstallFiles : ErrorRemoteFile);
         else
-        {
-            SetState(StateDecide);
-            while (m_controlRunning.load(std::memory_order_acquire))
-            {
-                bool handledItem = false;
-                switch (m_state.load(std::memory_order_acquire))
-                {
-                case StateFreshInstall:
-                    handledItem = FreshStep();
-                    break;
-                case StateWaitDirectX:
-                    DirectXStep();
-                    break;
-                case StateUpdate:
-                    handledItem = UpdateStep();
-                    break;
-                case StateFinished:
-                    SleepWhile(m_controlRunning, m_settings.timings.roundMs);
-                    break;
-                case StateFailed:
-                    // Nothing is left to do; stay out of the way until the owner stops the engine.
-                    SleepWhile(m_controlRunning, m_settings.timings.roundMs);
-                    break;
-                default:
-                    break;
-                }
-                // Pausing after every file would cost a millisecond each over thousands of files.
-                if (!handledItem)
-                    kr::os::SleepMs(1);
-            }
-        }
+            queue.Requeue(item, Now() + m_backoff.Delay(item->repeats));
+        return;
     }
-    m_controlBusy.store(false, std::memory_order_release);
 }
 
-bool CKrInstaller::FreshStep()
+// --- control thread: state 2 --------------------------------------------------------------------
+
+int CKrInstaller::FreshStep()
 {
-    InstallItem* item = nullptr;
-    {
-        CKrScopedLock lock(m_freshMutex);
-        if (!m_freshQueue.empty())
-        {
-            item = m_freshQueue.front();
-            m_freshQueue.pop_front();
-        }
-    }
+    InstallItem* item = m_freshQueue.Take(Now());
     if (!item)
     {
-        kr::os::SleepMs(m_settings.timings.idleMs);
-        if (AllItemsDone())
-            SetState(m_directXSetupStarted.load(std::memory_order_acquire) ? StateWaitDirectX : StateVerify);
-        return false;
+        m_clock->Sleep(m_settings.timings.idleMs, m_controlRunning);
+        if (!PhaseDone())
+            return StateFreshInstall;
+        // A package given up keeps the run here: the markers stay, so that the next run fetches only
+        // what is missing, and the files beside Data/ are never left out unnoticed.
+        int error = m_phaseError.load(std::memory_order_acquire);
+        if (error != ErrorNone)
+            return Fail(error);
+        return m_directXSetupStarted.load(std::memory_order_acquire) ? StateWaitDirectX : StateVerify;
     }
     item->status.store(ItemDownloading, std::memory_order_release);
-    bool isPackage = (item->flags & ItemPackage) != 0;
-    if (!m_server.DownloadFile(item->name, item->destDir, 0, !isPackage, m_controlRunning))
+    if (item->flags & ItemPackage)
     {
-        CountDownloadFailure(0);
+        KrDownloadJob job;
+        job.remoteName = item->name;
+        job.stagedPath = StagedPackagePath(item);
+        job.infoPath = m_layout.InfoPath(job.stagedPath);
+        job.hasExpected = item->packageIndex >= 0;
+        job.expectedSize = item->size;
+        job.expectedLastWrite = item->lastWrite;
+        job.progressSize = item->downloadSize;
+        KrDownloadResult result = m_server.Download(job, 0, m_controlRunning);
+        if (result.outcome != KrFetchOutcome::Done)
         {
-            CKrScopedLock lock(m_freshMutex);
-            m_freshQueue.push_back(item);
+            HandleFetchFailure(item, result.outcome, 0, m_freshQueue);
+            return StateFreshInstall;
         }
-        SleepWhile(m_controlRunning, m_settings.timings.failurePauseMs);
-        return true;
-    }
-    if (isPackage)
-    {
         CompleteTransfer(0, item->downloadSize, false);
-        size_t waiting = 0;
-        {
-            CKrScopedLock lock(m_installMutex);
-            waiting = m_installQueue.size();
-            m_installQueue.push_back(item);
-        }
+        size_t waiting = m_installQueue.Size();
+        m_installQueue.Push(item);
         // Packages are large: do not let the disk fill with ones that wait for extraction.
         if (waiting > 2)
             WaitForInstallBacklog();
-        return true;
+        return StateFreshInstall;
+    }
+    KrDownloadResult result = FetchDirect(item, 0, m_controlRunning);
+    if (result.outcome != KrFetchOutcome::Done && result.outcome != KrFetchOutcome::UpToDate)
+    {
+        HandleFetchFailure(item, result.outcome, 0, m_freshQueue);
+        return StateFreshInstall;
     }
     if (item->flags & ItemExtract)
-        ExtractInPlace(item);
+        ExtractInPlace(item, m_controlRunning);
     item->status.store(ItemDone, std::memory_order_release);
     CompleteTransfer(0, item->downloadSize, true);
-    return true;
+    return StateFreshInstall;
 }
 
-void CKrInstaller::DirectXStep()
+// --- control thread: state 3 --------------------------------------------------------------------
+
+int CKrInstaller::DirectXStep()
 {
     bool present = m_settings.directXProbe ? m_settings.directXProbe() : IsDirectXPresent();
     if (!present)
     {
-        SleepWhile(m_controlRunning, m_settings.timings.directXPollMs);
-        return;
+        m_clock->Sleep(m_settings.timings.directXPollMs, m_controlRunning);
+        return StateWaitDirectX;
     }
     m_directXSetupStarted.store(false, std::memory_order_release);
-    SleepWhile(m_controlRunning, m_settings.timings.directXSettleMs);
-    if (m_controlRunning.load(std::memory_order_acquire))
-        SetState(StateVerify);
+    if (!m_clock->Sleep(m_settings.timings.directXSettleMs, m_controlRunning))
+        return StateWaitDirectX;
+    return StateVerify;
 }
 
-bool CKrInstaller::UpdateStep()
+// --- control thread and workers: state 5 ---------------------------------------------------------
+
+int CKrInstaller::UpdateStep()
 {
-    InstallItem* item = nullptr;
-    {
-        CKrScopedLock lock(m_downloadMutex);
-        if (!m_downloadQueue.empty())
-        {
-            item = m_downloadQueue.front();
-            m_downloadQueue.pop_front();
-        }
-    }
+    InstallItem* item = m_downloadQueue.Take(Now());
     if (!item)
     {
-        kr::os::SleepMs(m_settings.timings.idleMs);
-        if (AllItemsDone())
-        {
-            SleepWhile(m_controlRunning, m_settings.timings.roundMs);
-            // Never report a finished run whose tree differs from the file list; the files that
-            // failed carry no time stamp, so the next run fetches them again.
-            if (m_filesNotInstalled.load(std::memory_order_acquire))
-            {
-                Fail(ErrorInstallFiles);
-                return false;
-            }
-            SetState(StateFinished);
-            Counters counters = GetCounters();
-            if (counters.totalItems != 0 || m_freshInstall)
-                ReportEvent(kEventInstallFinished, false);
-        }
-        return false;
+        m_clock->Sleep(m_settings.timings.idleMs, m_controlRunning);
+        if (!PhaseDone())
+            return StateUpdate;
+        m_clock->Sleep(m_settings.timings.roundMs, m_controlRunning);
+        int error = m_phaseError.load(std::memory_order_acquire);
+        if (error != ErrorNone)
+            return Fail(error);
+        // Never report a finished run whose tree differs from the file list; the files that
+        // failed carry no time stamp, so the next run fetches them again.
+        if (m_filesNotInstalled.load(std::memory_order_acquire))
+            return Fail(ErrorInstallFiles);
+        return StateFinished;
     }
-    item->status.store(ItemDownloading, std::memory_order_release);
-    bool ok = false;
-    if (item->flags & ItemDirect)
-    {
-        ok = m_server.DownloadFile(item->name, item->destDir, 0, true, m_controlRunning);
-        if (ok)
-        {
-            if (item->flags & ItemExtract)
-                ExtractInPlace(item);
-            item->status.store(ItemDone, std::memory_order_release);
-            CompleteTransfer(0, item->downloadSize, true);
-        }
-    }
-    else
-    {
-        ok = m_server.DownloadFile(SingleFileZipName(item->name), item->destDir, 0, false, m_controlRunning);
-        if (ok)
-        {
-            CompleteTransfer(0, item->downloadSize, false);
-            CKrScopedLock lock(m_installMutex);
-            m_installQueue.push_back(item);
-        }
-    }
-    if (!ok)
-    {
-        CountDownloadFailure(0);
-        {
-            CKrScopedLock lock(m_downloadMutex);
-            m_downloadQueue.push_back(item);
-        }
-        SleepWhile(m_controlRunning, m_settings.timings.failurePauseMs);
-    }
-    return true;
+    FetchUpdateItem(item, 0, m_controlRunning);
+    return StateUpdate;
 }
 
-void CKrInstaller::ExtractInPlace(InstallItem* item)
+KrDownloadResult CKrInstaller::FetchDirect(InstallItem* item, int slot, const std::atomic<bool>& running)
 {
-    std::string zipPath = ItemDir(item) + item->name;
-    if (!ExtractZip(zipPath))
+    KrDownloadJob job;
+    job.remoteName = item->name;
+    job.stagedPath = m_layout.StagedItem(item->name);
+    job.infoPath = m_layout.InfoPath(job.stagedPath);
+    job.finalPath = ItemDir(item) + item->name;
+    job.timeCheck = true;
+    job.progressSize = item->downloadSize;
+    return m_server.Download(job, slot, running);
+}
+
+void CKrInstaller::FetchUpdateItem(InstallItem* item, int slot, const std::atomic<bool>& running)
+{
+    item->status.store(ItemDownloading, std::memory_order_release);
+    if (IsDirectItem(*item))
     {
-        // The kept zip has the server's time and would pass for up to date on the next run, whose
-        // scan looks only at the zip: remove it so that it is fetched and extracted again.
-        kr::os::RemoveFile(zipPath);
-        m_filesNotInstalled.store(true, std::memory_order_release);
-        CountExtractFailure();
+        KrDownloadResult result = FetchDirect(item, slot, running);
+        if (result.outcome != KrFetchOutcome::Done && result.outcome != KrFetchOutcome::UpToDate)
+        {
+            HandleFetchFailure(item, result.outcome, slot, m_downloadQueue);
+            return;
+        }
+        if (item->flags & ItemExtract)
+            ExtractInPlace(item, running);
+        item->status.store(ItemDone, std::memory_order_release);
+        CompleteTransfer(slot, item->downloadSize, true);
         return;
     }
-    // The kept zip carries the server's time from the download; only a known time replaces it.
-    if (item->lastWrite != 0 && FileExists(zipPath))
-        SetFileLastWriteTime(zipPath, item->lastWrite);
+    KrDownloadJob job;
+    job.remoteName = CKrInstallLayout::FileZipRemoteName(item->name);
+    job.stagedPath = m_layout.StagedFileZip(item->name);
+    job.infoPath = m_layout.InfoPath(job.stagedPath);
+    job.progressSize = item->downloadSize;
+    KrDownloadResult result = m_server.Download(job, slot, running);
+    if (result.outcome != KrFetchOutcome::Done)
+    {
+        HandleFetchFailure(item, result.outcome, slot, m_downloadQueue);
+        return;
+    }
+    CompleteTransfer(slot, item->downloadSize, false);
+    m_installQueue.Push(item);
 }
-
-// --- download workers ---------------------------------------------------------------------------
 
 void CKrInstaller::WorkerMain(int slot)
 {
     m_activeWorkers.fetch_add(1, std::memory_order_acq_rel);
     const CKrInstallerTimings& t = m_settings.timings;
-    SleepWhile(m_workersRunning, t.startDelayMs);
+    m_clock->Sleep(t.startDelayMs, m_workersRunning);
     while (m_workersRunning.load(std::memory_order_acquire))
     {
         if (m_state.load(std::memory_order_acquire) != StateUpdate)
         {
-            SleepWhile(m_workersRunning, t.roundMs);
-            kr::os::SleepMs(1);
+            m_clock->Sleep(t.roundMs + 1, m_workersRunning);
             continue;
         }
-        InstallItem* item = nullptr;
-        bool directAhead = false;
-        {
-            CKrScopedLock lock(m_downloadMutex);
-            if (!m_downloadQueue.empty())
-            {
-                // Directly fetched items belong to the control thread.
-                if (m_downloadQueue.front()->flags & ItemDirect)
-                    directAhead = true;
-                else
-                {
-                    item = m_downloadQueue.front();
-                    m_downloadQueue.pop_front();
-                    item->status.store(ItemDownloading, std::memory_order_release);
-                }
-            }
-        }
-        if (directAhead)
-        {
-            SleepWhile(m_workersRunning, t.roundMs);
-            continue;
-        }
+        // Directly fetched items belong to the control thread.
+        InstallItem* item = m_downloadQueue.Take(Now(), [](const InstallItem& i) { return !IsDirectItem(i); });
         if (!item)
         {
-            kr::os::SleepMs(t.idleMs);
-            if (AllItemsDone())
-                SleepWhile(m_workersRunning, t.roundMs);
+            m_clock->Sleep(t.idleMs, m_workersRunning);
+            if (PhaseDone())
+                m_clock->Sleep(t.roundMs, m_workersRunning);
             continue;
         }
-        if (m_server.DownloadFile(SingleFileZipName(item->name), item->destDir, slot, false,
-                                  m_workersRunning))
-        {
-            CompleteTransfer(slot, item->downloadSize, false);
-            CKrScopedLock lock(m_installMutex);
-            m_installQueue.push_back(item);
-        }
-        else
-        {
-            CountDownloadFailure(slot);
-            {
-                CKrScopedLock lock(m_downloadMutex);
-                m_downloadQueue.push_back(item);
-            }
-            SleepWhile(m_workersRunning, t.failurePauseMs);
-        }
+        FetchUpdateItem(item, slot, m_workersRunning);
     }
     m_activeWorkers.fetch_sub(1, std::memory_order_acq_rel);
 }
@@ -337,18 +260,10 @@ void CKrInstaller::InstallMain()
     m_activeInstallThreads.fetch_add(1, std::memory_order_acq_rel);
     while (m_installRunning.load(std::memory_order_acquire))
     {
-        InstallItem* item = nullptr;
-        {
-            CKrScopedLock lock(m_installMutex);
-            if (!m_installQueue.empty())
-            {
-                item = m_installQueue.front();
-                m_installQueue.pop_front();
-            }
-        }
+        InstallItem* item = m_installQueue.Take(Now());
         if (!item)
         {
-            kr::os::SleepMs(m_settings.timings.idleMs);
+            m_clock->Sleep(m_settings.timings.idleMs, m_installRunning);
             continue;
         }
         item->status.store(ItemInstalling, std::memory_order_release);
@@ -360,63 +275,94 @@ void CKrInstaller::InstallMain()
     m_activeInstallThreads.fetch_sub(1, std::memory_order_acq_rel);
 }
 
-bool CKrInstaller::ExtractZip(const std::string& zipPath)
+int CKrInstaller::ExtractZip(const std::string& zipPath, const std::string& destDir, const std::atomic<bool>& running,
+                             bool* damaged, std::vector<std::string>* written)
 {
     CKrZipFile zip;
     zip.SetReplaceBackslashes(IsLauncher());
+    zip.SetStopFlag(&running);
+    zip.SetRecordWrittenFiles(written != nullptr);
     int steps = zip.Open(zipPath, true, nullptr, false) ? 1 : 0;
     if (steps == 1)
-        steps += zip.ExtractAll(nullptr, true) ? 1 : 0;
+        steps += zip.ExtractAll(destDir.empty() ? nullptr : destDir.c_str(), true) ? 1 : 0;
+    bool stopped = zip.WasStopped();
+    *damaged = steps == 0 || zip.GetExtractStats().damaged;
+    if (written)
+        *written = zip.GetWrittenFiles();
     steps += zip.Close() == 1 ? 1 : 0;
-    return steps == 3;
+    if (stopped)
+        return -1;
+    return steps == 3 ? 1 : 0;
 }
 
 void CKrInstaller::InstallPackage(InstallItem* item)
 {
-    std::string zipPath = ItemDir(item) + item->name;
-    bool extracted = ExtractZip(zipPath);
-    kr::os::RemoveFile(zipPath);
-    if (item->name == kDirectXSetupZip)
+    const std::string staged = StagedPackagePath(item);
+    const std::string info = m_layout.InfoPath(staged);
+    bool damaged = false;
+    int extracted = ExtractZip(staged, ItemDir(item), m_installRunning, &damaged, nullptr);
+    if (extracted < 0)
+        return; // stopped: the complete package stays staged for the next run
+    if (extracted > 0)
     {
-        if (extracted && !m_directXSetupStarted.load(std::memory_order_acquire))
+        CKrDownloadServer::DiscardStaged(staged, info);
+        if (item->name == kDirectXSetupZip && item->packageIndex < 0)
         {
-            bool started = m_settings.startDirectXSetup ? m_settings.startDirectXSetup(ItemDir(item))
-                                                        : StartDirectXSetup(ItemDir(item));
-            if (started)
-                m_directXSetupStarted.store(true, std::memory_order_release);
+            if (!m_directXSetupStarted.load(std::memory_order_acquire))
+            {
+                bool started = m_settings.startDirectXSetup ? m_settings.startDirectXSetup(ItemDir(item))
+                                                            : StartDirectXSetup(ItemDir(item));
+                if (started)
+                    m_directXSetupStarted.store(true, std::memory_order_release);
+            }
         }
-    }
-    else if (extracted)
-    {
-        // A marker only for a package that is really in place.
-        WriteMarker(item);
-    }
-    if (!extracted)
-    {
-        // Verification mends only the files of the file list; what stands beside Data/ comes with
-        // the packages alone. Fetch the package again (a full disk fails the download until there
-        // is room) rather than end the fresh install without those files.
-        CountExtractFailure(item->downloadSize);
-        item->status.store(ItemPending, std::memory_order_release);
-        // Not at once: a disk that is full stays full for a while, and the server should not pay.
-        SleepWhile(m_installRunning, m_settings.timings.extractRetryMs);
-        CKrScopedLock lock(m_freshMutex);
-        m_freshQueue.push_back(item);
+        else
+        {
+            // A marker only for a package that is really in place.
+            WriteMarker(item);
+        }
+        item->status.store(ItemDone, std::memory_order_release);
+        CountItemDone();
         return;
     }
-    item->status.store(ItemDone, std::memory_order_release);
-    CountItemDone();
+    // Verification mends only the files of the file list; what stands beside Data/ comes with the
+    // packages alone, so a package is not given up lightly, but not endlessly either.
+    ++item->repeats;
+    if (item->repeats >= CKrBackoff::kMaxRepeats)
+    {
+        CountExtractFailure(damaged ? item->downloadSize : 0);
+        // Damaged bytes go; intact ones stay staged, so that the next run (after the obstacle is
+        // gone) extracts them without fetching them again.
+        if (damaged)
+            CKrDownloadServer::DiscardStaged(staged, info);
+        GiveUp(item, ErrorPackageExtract);
+        return;
+    }
+    uint64_t retryAt = Now() + m_backoff.Delay(item->repeats);
+    if (damaged)
+    {
+        // Fetched again, from the first byte.
+        CountExtractFailure(item->downloadSize);
+        CKrDownloadServer::DiscardStaged(staged, info);
+        item->status.store(ItemPending, std::memory_order_release);
+        m_freshQueue.Requeue(item, retryAt);
+    }
+    else
+    {
+        // The bytes are sound, the target refused them: extract the same bytes again later.
+        CountExtractFailure(0);
+        m_installQueue.Requeue(item, retryAt);
+    }
 }
 
 void CKrInstaller::WriteMarker(const InstallItem* item)
 {
-    std::string marker = m_installDir + GetFileTitle(item->name) + ".install";
+    const std::string marker = m_layout.MarkerPath(item->packageIndex);
     if (IsLauncher())
     {
-        std::FILE* file = kr::os::OpenFile(marker, "wb");
-        if (!file)
+        kr::os::UniqueFile file = kr::os::OpenUniqueFile(marker, "wb");
+        if (!file || !kr::os::CloseUniqueFile(file))
             return;
-        std::fclose(file);
     }
     else if (!kr::os::CreateNewFile(marker))
     {
@@ -427,16 +373,26 @@ void CKrInstaller::WriteMarker(const InstallItem* item)
 
 void CKrInstaller::InstallSingleFile(InstallItem* item)
 {
-    std::string zipPath = ItemDir(item) + SingleFileZipName(item->name);
-    bool extracted = ExtractZip(zipPath);
-    kr::os::RemoveFile(zipPath);
-    if (extracted)
+    const std::string staged = m_layout.StagedFileZip(item->name);
+    const std::string info = m_layout.InfoPath(staged);
+    bool damaged = false;
+    std::vector<std::string> written;
+    int extracted = ExtractZip(staged, ItemDir(item) + "Data\\", m_installRunning, &damaged, &written);
+    if (extracted < 0)
+        return; // stopped: the file keeps no time stamp, so the next run fetches it again
+    CKrDownloadServer::DiscardStaged(staged, info);
+    bool stamped = false;
+    if (extracted > 0)
     {
-        std::string installed = ItemDir(item) + "Data\\" + item->name;
-        if (FileExists(installed))
-            SetFileLastWriteTime(installed, item->lastWrite);
+        // The zip holds the file at its path below Data/: it gets the list's time where the zip
+        // put it, in whatever sub-folder.
+        for (const std::string& path : written)
+        {
+            if (SameName(BareName(path), item->name))
+                stamped = SetFileLastWriteTime(path, item->lastWrite) || stamped;
+        }
     }
-    else
+    if (!stamped)
     {
         // No time stamp: the file must look outdated to the next run.
         m_filesNotInstalled.store(true, std::memory_order_release);
@@ -444,4 +400,26 @@ void CKrInstaller::InstallSingleFile(InstallItem* item)
     }
     item->status.store(ItemDone, std::memory_order_release);
     CountItemDone();
+}
+
+void CKrInstaller::ExtractInPlace(InstallItem* item, const std::atomic<bool>& running)
+{
+    std::string zipPath = ItemDir(item) + item->name;
+    bool damaged = false;
+    int extracted = ExtractZip(zipPath, std::string(), running, &damaged, nullptr);
+    if (extracted <= 0)
+    {
+        // The kept zip has the server's time and would pass for up to date on the next run, whose
+        // scan looks only at the zip: remove it so that it is fetched and extracted again.
+        kr::os::RemoveFile(zipPath);
+        if (extracted == 0)
+        {
+            m_filesNotInstalled.store(true, std::memory_order_release);
+            CountExtractFailure();
+        }
+        return;
+    }
+    // The kept zip carries the server's time from the download; only a known time replaces it.
+    if (item->lastWrite != 0 && FileExists(zipPath))
+        SetFileLastWriteTime(zipPath, item->lastWrite);
 }

@@ -4,6 +4,7 @@
 
 #include "install/zip_file.h"
 
+#include "install/file_writer.h"
 #include "install/path_utils.h"
 #include "platform/files.h"
 
@@ -286,6 +287,8 @@ bool CKrZipFile::ExtractAll()
 bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
 {
     m_stats = ExtractStats();
+    m_stopped = false;
+    m_written.clear();
     if (m_emptyArchive)
         return true;
     if (!m_reader)
@@ -301,6 +304,9 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
     if (base.empty() || !IsSeparator(base.back()))
         base += '\\';
 
+    // The target itself may not exist yet (a zip extracted from a staging folder).
+    if (createDirectories && !kr::os::IsDirectory(base))
+        kr::os::MakeDirectories(base);
     DirectoryMaker directories(base, m_stats);
     std::vector<char> nameBuffer(65536 + 1);
     EntryInfo entry;
@@ -325,7 +331,11 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
             if (isDirectoryEntry(entry) && IsSafeEntryName(entry.name) && !directories.Ensure(entry.name))
                 ok = false;
             if (i + 1 < global.number_entry && unzGoToNextFile(reader) != UNZ_OK)
-                break;
+            {
+                // The directory ends before the count it announced: the archive is damaged.
+                m_stats.damaged = true;
+                return false;
+            }
         }
     }
 
@@ -337,7 +347,10 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
     for (ZPOS64_T i = 0; i < global.number_entry; ++i)
     {
         if (!ReadEntryInfo(reader, nameBuffer, entry))
+        {
+            m_stats.damaged = true;
             return false;
+        }
         if (m_replaceBackslashes)
             std::replace(entry.name.begin(), entry.name.end(), '\\', '/');
 
@@ -369,10 +382,13 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
             // any password, also for plain entries.
             const char* entryPassword = (entry.info.flag & 1) ? password : nullptr;
             if (unzOpenCurrentFilePassword(reader, entryPassword) != UNZ_OK)
+            {
+                m_stats.damaged = true;
                 return false;
+            }
             std::string target = base + entry.name;
-            std::FILE* out = kr::os::OpenFile(target, "wb");
-            if (!out)
+            CKrFileWriter out;
+            if (!out.Create(target))
             {
                 // Reported, not silent: the file on disk is not what the archive holds.
                 ++m_stats.entriesRefused;
@@ -382,37 +398,68 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
             else
             {
                 bool failed = false;
+                bool readError = false;
                 uint64_t written = 0;
                 for (;;)
                 {
+                    if (m_running && !m_running->load(std::memory_order_acquire))
+                    {
+                        m_stopped = true;
+                        failed = true;
+                        break;
+                    }
                     int n = unzReadCurrentFile(reader, buffer.get(), static_cast<unsigned>(kCopyBufferSize));
                     if (n == 0)
                         break;
-                    if (n < 0 || std::fwrite(buffer.get(), static_cast<size_t>(n), 1, out) != 1)
+                    if (n < 0)
+                    {
+                        readError = true;
+                        failed = true;
+                        break;
+                    }
+                    if (!out.Write(buffer.get(), static_cast<size_t>(n)))
                     {
                         failed = true;
                         break;
                     }
                     written += static_cast<uint64_t>(n);
                 }
-                if (std::fclose(out) != 0)
+                if (!out.Close())
                     failed = true;
                 // The CRC is checked here, after the last read.
-                if (unzCloseCurrentFile(reader) != UNZ_OK)
+                if (unzCloseCurrentFile(reader) != UNZ_OK && !m_stopped)
+                {
+                    readError = true;
                     failed = true;
+                }
                 if (failed)
                 {
                     // Never leave a damaged file that could pass for an installed one.
                     kr::os::RemoveFile(target);
+                    m_stats.damaged = m_stats.damaged || readError;
+                    if (!readError && !m_stopped)
+                        ++m_stats.entriesRefused; // the disk refused the bytes (full, locked)
                     return false;
                 }
                 SetFileTimeFromDos(target, static_cast<uint32_t>(entry.info.dosDate), m_timesAreLocal);
                 ++m_stats.filesWritten;
                 m_stats.bytesWritten += written;
+                if (m_recordWritten)
+                    m_written.push_back(target);
             }
         }
         if (i + 1 < global.number_entry && unzGoToNextFile(reader) != UNZ_OK)
-            break;
+        {
+            // The directory ends before the count it announced: the entries after the damage are
+            // missing, so the archive must not count as extracted.
+            m_stats.damaged = true;
+            return false;
+        }
+        if (m_running && !m_running->load(std::memory_order_acquire))
+        {
+            m_stopped = true;
+            return false;
+        }
     }
     return ok;
 }

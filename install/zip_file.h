@@ -1,8 +1,10 @@
 #pragma once
 // Zip archives over minizip: extraction with the engine's rules for directories, attributes and
 // time stamps, and creation of archives.
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CKrZipFile
 {
@@ -15,6 +17,9 @@ public:
         uint32_t entriesSkipped = 0;  // by the DOS attribute rule
         uint32_t entriesRefused = 0;  // unsafe names, or targets that could not be written
         uint64_t bytesWritten = 0;
+        // The archive itself is at fault (a read or CRC error, a directory that ends early):
+        // extracting the same bytes again cannot succeed.
+        bool damaged = false;
     };
 
     CKrZipFile();
@@ -37,9 +42,18 @@ public:
     // destDir null or empty: the archive's own directory. Entries with absolute names, drive
     // letters, ":" or ".." components are never written; extraction never leaves the target
     // directory. A file whose extraction fails (read, write or CRC error) is removed again and
-    // gets no time stamp. False when anything was refused or failed; a CRC or read error stops
-    // the extraction at once.
+    // gets no time stamp. False when anything was refused or failed; a CRC or read error, or a
+    // central directory that ends before the entry count it announced, stops the extraction at once
+    // (stats.damaged). With a stop flag, extraction ends (false, WasStopped) within one block of
+    // the flag being cleared; the file being written then is removed.
     bool ExtractAll(const char* destDir, bool createDirectories);
+
+    // Not owned; null (the default) never stops.
+    void SetStopFlag(const std::atomic<bool>* running) { m_running = running; }
+    bool WasStopped() const { return m_stopped; }
+    // Keep the paths of the files ExtractAll writes (off by default: packages hold many).
+    void SetRecordWrittenFiles(bool on) { m_recordWritten = on; }
+    const std::vector<std::string>& GetWrittenFiles() const { return m_written; }
 
     // Entry names with "\\" read as "/" in ExtractAll(destDir, createDirectories).
     void SetReplaceBackslashes(bool on) { m_replaceBackslashes = on; }
@@ -81,4 +95,8 @@ private:
     bool m_timesAreLocal = false;
     bool m_replaceBackslashes = false;
     ExtractStats m_stats;
+    const std::atomic<bool>* m_running = nullptr;
+    bool m_stopped = false;
+    bool m_recordWritten = false;
+    std::vector<std::string> m_written;
 };

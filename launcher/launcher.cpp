@@ -120,6 +120,8 @@ void CKrLauncher::StartInstaller()
     m_installer = std::make_unique<CKrInstaller>();
     CKrInstallerSettings settings = m_options.installer;
     settings.build = KrInstallerBuild::Launcher;
+    if (!settings.events)
+        settings.events = &LauncherInstallerEvents();
     m_installer->Init("Data", m_config.projectPath, m_config.downloadServer, settings);
     m_installer->AddItem("Splash.zip", 64094, true);
     m_installer->AddItem(kLauncherPackage, 364544, false);

@@ -1,5 +1,7 @@
 #include "launcher/launcher_events.h"
 
+#include "install/installer.h"
+#include "install/installer_events.h"
 #include "launcher/launcher.h"
 #include "services/metrics.h"
 
@@ -51,4 +53,30 @@ void QueueProgressEvent(uint32_t percentage)
     CreateEvent(doc, kr::launcher::kEventProgress);
     SetUnsigned(doc, "percentage", percentage);
     QueueEvent(doc);
+}
+
+namespace
+{
+
+class MetricsInstallerEvents : public CKrInstallerEvents
+{
+public:
+    void OnInstallStarted(bool newInstall) override
+    {
+        CKrJsonDocument doc;
+        CreateEvent(doc, CKrInstaller::kEventInstallStarted);
+        doc.scratch.SetType(CKrVariant::kInt);
+        doc.scratch.SetInt(newInstall ? 1 : 0);
+        doc.Set("new_install", doc.scratch, CKrJsonDocument::kKindBool);
+        QueueEvent(doc);
+    }
+    void OnInstallFinished() override { QueueLauncherEvent(CKrInstaller::kEventInstallFinished); }
+};
+
+} // namespace
+
+CKrInstallerEvents& LauncherInstallerEvents()
+{
+    static MetricsInstallerEvents events;
+    return events;
 }

@@ -7,6 +7,7 @@
 // 1601-01-01 UTC, as one 64-bit integer.
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,27 @@ bool SetFileTimes(const std::string& path, const uint64_t* creation, const uint6
 
 // fopen with the path mapped; null on failure.
 std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// Owns a FILE stream: closed when the holder goes, on every path.
+struct FileCloser
+{
+    void operator()(std::FILE* file) const
+    {
+        if (file)
+            std::fclose(file);
+    }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+inline UniqueFile OpenUniqueFile(const std::string& path, const char* mode)
+{
+    return UniqueFile(OpenFile(path, mode));
+}
+// fclose of the held stream; false when it failed (a full disk often shows only here).
+inline bool CloseUniqueFile(UniqueFile& file)
+{
+    std::FILE* raw = file.release();
+    return raw && std::fclose(raw) == 0;
+}
 // 64-bit positions of a FILE stream (fseeko/_fseeki64).
 int SeekFile64(std::FILE* file, int64_t offset, int origin);
 int64_t TellFile64(std::FILE* file);

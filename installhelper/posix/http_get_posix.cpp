@@ -83,17 +83,19 @@ private:
 
 int CKrHttpRequest::HttpGet(const std::string& url, std::string& body)
 {
-    kr::os::DownloadSession session;
-    if (!session.Open("HttpRequest"))
+    std::unique_ptr<kr::os::Transport> transport = kr::os::CreateSystemTransport();
+    if (!transport->Open("HttpRequest"))
         return 0;
-    kr::os::DownloadChannel channel(session);
+    std::unique_ptr<kr::os::TransferConnection> connection = transport->NewConnection();
     std::string received;
     TextSink sink(received, m_limits.maxBytes);
     std::atomic<bool> keepRunning{true};
+    kr::os::TransferRequest request;
+    request.url = WithHttpScheme(url);
     kr::os::FetchResult result;
     {
         Deadline deadline(keepRunning, m_limits.maxMs);
-        result = channel.Fetch(WithHttpScheme(url), sink, keepRunning);
+        result = connection->Fetch(request, sink, keepRunning);
     }
     if (result == kr::os::FetchResult::Cancelled || sink.TooLarge())
         return 0;

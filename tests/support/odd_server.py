@@ -10,6 +10,20 @@ when given), except for these path prefixes:
   /slow/...           sends the file in small pieces with pauses
   /headonly/...       answers HEAD as usual and every GET with 500
 
+Plain file answers honour "Range: bytes=N-" and "bytes=N-M" (206 with Content-Range, 416 past the
+end) and "If-Range" with the file's Last-Modified date (a different date gets the whole file, as
+nginx does). File faults, set by /_admin/files, strike the next requests for one path (the path
+below the root, without the mode prefix); each request takes the next fault of its path's list:
+  cut:F          the header promises the whole answer, F (0..1) of the file's bytes arrive, then the
+                 connection closes (of the range asked for, for a ranged request)
+  status:N       answers N
+  ignore_range   answers 200 with the whole file even to a range request
+  stall          sends the header, then nothing for 30 s
+  close          closes without a word
+A fault applies to GET only unless written "ANY:<fault>" (GET and HEAD) or "HEAD:<fault>".
+--cut-fresh F (or /_admin/mode {"cut_fresh": F}) cuts every GET that starts at the first byte of a
+file after F of its bytes: only a client that resumes with Range ever gets a whole file.
+
 POST (any path but /_admin/) answers by a fault script: each request takes the next fault of the
 list, and once the list is used up every request is answered properly. Faults:
   close_before_headers  reads the request and closes without a word
@@ -25,7 +39,12 @@ length_too_short, trickle) count as accepted; the others as not.
 
 Admin API (POST, JSON):
   /_admin/script  {"faults": [...], "answer": "<text>"} replaces the script and forgets the log
-  /_admin/log     {"posts": <POST requests so far>, "accepted": [<bodies>], "faults_left": <n>}
+  /_admin/log     {"posts": <POST requests so far>, "accepted": [<bodies>], "faults_left": <n>,
+                   "bytes_sent": <body bytes of file answers>, "requests": [[method, path, status,
+                   range start or -1, body bytes], ...]}
+  /_admin/files   {"faults": {"<path>": ["cut:0.5", ...]}} replaces the file faults
+  /_admin/mode    {"cut_fresh": F} (0 switches it off)
+  /_admin/reset_log  forgets the file request log and byte count
 
 Writes its port to --port-file once it listens (--port picks the port, for a restart on the same
 one); ends with its parent process.
@@ -62,11 +81,44 @@ class Script:
             return fault, self.answer
 
 
+class Files:
+    """File faults per path, the cut-fresh mode and the log of file answers."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.faults = {}
+        self.cut_fresh = 0.0
+        self.bytes_sent = 0
+        self.requests = []
+
+    def take(self, method, path):
+        with self.lock:
+            queue = self.faults.get(path, [])
+            for i, fault in enumerate(queue):
+                scope, _, name = fault.partition(":") if fault.split(":", 1)[0] in ("ANY", "GET", "HEAD") \
+                    else ("GET", "", fault)
+                if scope == "ANY" or scope == method:
+                    del queue[i]
+                    return name
+            return ""
+
+    def log(self, method, path, status, start):
+        with self.lock:
+            self.requests.append([method, path, status, start, 0])
+            return len(self.requests) - 1
+
+    def sent(self, index, count):
+        with self.lock:
+            self.bytes_sent += count
+            self.requests[index][4] += count
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     root = "."
     rate = 0
     script = Script()
+    files = Files()
 
     def log_message(self, *args):
         pass
@@ -78,15 +130,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return None
         return full
 
-    def _send_paced(self, data):
-        if not self.rate:
-            self.wfile.write(data)
-            return
-        step = max(1024, self.rate // 50)
+    def _send_paced(self, data, index=None):
+        step = max(1024, self.rate // 50) if self.rate else 256 * 1024
         for i in range(0, len(data), step):
-            self.wfile.write(data[i:i + step])
-            self.wfile.flush()
-            time.sleep(step / self.rate)
+            piece = data[i:i + step]
+            self.wfile.write(piece)
+            if index is not None:
+                Handler.files.sent(index, len(piece))
+            if self.rate:
+                self.wfile.flush()
+                time.sleep(step / self.rate)
+
+    def _range(self, size):
+        """(start, end) of a satisfiable "bytes=N-[M]" header, "unsatisfiable", or None."""
+        header = self.headers.get("Range")
+        if not header or not header.startswith("bytes="):
+            return None
+        first, _, last = header[6:].partition("-")
+        if not first.isdigit() or (last and not last.isdigit()):
+            return None
+        start = int(first)
+        end = min(int(last), size - 1) if last else size - 1
+        if start >= size or end < start:
+            return "unsatisfiable"
+        return (start, end)
 
     def _answer(self, send_body):
         path = self.path
@@ -113,8 +180,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if send_body and code != 304:
                 self.wfile.write(body)
             return
+        method = "GET" if send_body else "HEAD"
+        rel = urllib.parse.unquote(path.split("?", 1)[0]).lstrip("/")
+        fault = Handler.files.take(method, rel) if mode == "" else ""
+        if fault == "close":
+            Handler.files.log(method, rel, 0, -1)
+            self._close_now()
+            return
+        if fault.startswith("status:"):
+            code = int(fault[7:])
+            Handler.files.log(method, rel, code, -1)
+            body = b"fault\n"
+            self.send_response(code)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            if send_body:
+                self.wfile.write(body)
+            return
         full = self._file(path)
         if full is None:
+            Handler.files.log(method, rel, 404, -1)
             body = b"missing\n"
             self.send_response(404)
             self.send_header("Content-Length", str(len(body)))
@@ -122,32 +207,65 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if send_body:
                 self.wfile.write(body)
             return
-        with open(full, "rb") as f:
-            data = f.read()
-        mtime = os.stat(full).st_mtime
-        self.send_response(200)
+        stat = os.stat(full)
+        size = stat.st_size
+        modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
+        wanted = self._range(size) if mode == "" and fault != "ignore_range" else None
+        if_range = self.headers.get("If-Range")
+        if wanted is not None and if_range is not None and if_range.strip() != modified:
+            wanted = None  # the file changed: the whole file, as nginx does
+        if wanted == "unsatisfiable":
+            Handler.files.log(method, rel, 416, -1)
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % size)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        start, end = wanted if wanted else (0, size - 1)
+        length = end - start + 1 if size else 0
+        status = 206 if wanted else 200
+        index = Handler.files.log(method, rel, status, start if wanted else -1)
+        self.send_response(status)
         if mode != "nodate":
-            self.send_header("Last-Modified", email.utils.formatdate(mtime, usegmt=True))
+            self.send_header("Last-Modified", modified)
+        if wanted:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
         if mode == "nolength":
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
-            self.send_header("Content-Length", str(len(data)))
+            self.send_header("Content-Length", str(length))
         self.end_headers()
         if not send_body:
             return
-        if mode == "drop":
-            self.wfile.write(data[: len(data) // 2])
+        with open(full, "rb") as f:
+            f.seek(start)
+            data = f.read(length)
+        if fault == "stall":
             self.wfile.flush()
+            time.sleep(30)
             self.close_connection = True
+            return
+        cut = None
+        if fault.startswith("cut:"):
+            cut = float(fault[4:])
+        elif Handler.files.cut_fresh and start == 0 and size > 0:
+            cut = Handler.files.cut_fresh
+        if mode == "drop":
+            cut = 0.5
+        if cut is not None:
+            self._send_paced(data[: int(len(data) * cut)], index)
+            self.wfile.flush()
+            self._close_now()
             return
         if mode == "slow":
             for i in range(0, len(data), 1024):
                 self.wfile.write(data[i:i + 1024])
+                Handler.files.sent(index, len(data[i:i + 1024]))
                 self.wfile.flush()
                 time.sleep(0.05)
             return
-        self._send_paced(data)
+        self._send_paced(data, index)
 
     def _admin(self, name, payload):
         script = Handler.script
@@ -158,10 +276,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 script.posts = 0
                 script.accepted = []
             return {"ok": True}
+        files = Handler.files
         if name == "log":
-            with script.lock:
+            with script.lock, files.lock:
                 return {"posts": script.posts, "accepted": list(script.accepted),
-                        "faults_left": len(script.faults)}
+                        "faults_left": len(script.faults), "bytes_sent": files.bytes_sent,
+                        "requests": list(files.requests)}
+        if name == "files":
+            with files.lock:
+                files.faults = {k: list(v) for k, v in payload.get("faults", {}).items()}
+            return {"ok": True}
+        if name == "mode":
+            with files.lock:
+                files.cut_fresh = float(payload.get("cut_fresh", 0))
+            return {"ok": True}
+        if name == "reset_log":
+            with files.lock:
+                files.bytes_sent = 0
+                files.requests = []
+            return {"ok": True}
         return None
 
     def _close_now(self):
@@ -226,6 +359,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def do_GET(self):
+        # The log is readable with a plain GET too (for clients that only download).
+        if self.path.split("?", 1)[0] == "/_admin/log":
+            self._plain(200, json.dumps(self._admin("log", {})).encode("utf-8"))
+            return
         self._answer(True)
 
     def do_HEAD(self):
@@ -248,9 +385,12 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--rate", type=int, default=0, help="bytes per second of plain file answers")
     parser.add_argument("--parent-pid", type=int, default=0)
+    parser.add_argument("--cut-fresh", type=float, default=0.0,
+                        help="cut every transfer that starts at byte 0 after this share of the file")
     args = parser.parse_args()
     Handler.root = args.root
     Handler.rate = args.rate
+    Handler.files.cut_fresh = args.cut_fresh
     server = Server(("127.0.0.1", args.port), Handler)
     tmp = args.port_file + ".tmp"
     with open(tmp, "w") as f:

@@ -66,6 +66,15 @@ export KR_TEST_DOWNLOAD_SERVER="127.0.0.1:$KR_NGINX_PORT"
 export KR_TEST_RELEASE_IMAGE="$work/image"
 export KR_TEST_RELEASE_WWW="$work/www"
 
+# The same release from a server that cuts every transfer starting at a file's first byte after 60 %:
+# only a client that resumes ever gets a whole file.
+python3 "$root/tests/support/odd_server.py" --root "$work/www" --cut-fresh 0.6 --port-file "$work/cutting.port" \
+    --parent-pid $$ >/dev/null &
+server_pids+=($!)
+for _ in $(seq 100); do [ -s "$work/cutting.port" ] && break; sleep 0.1; done
+[ -s "$work/cutting.port" ] || { echo "run_with_servers.sh: the cutting server did not start" >&2; exit 1; }
+export KR_TEST_CUTTING_SERVER="127.0.0.1:$(cat "$work/cutting.port")"
+
 start_devserver launcher_server.py "$work/launcher.port" || exit 1
 start_devserver metrics_receiver.py "$work/metrics.port" || exit 1
 export KR_TEST_LAUNCHER_SERVER="http://127.0.0.1:$(cat "$work/launcher.port")"

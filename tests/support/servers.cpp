@@ -274,7 +274,56 @@ OddServer::Log OddServer::ReadLog() const
     log.faultsLeft = doc["faults_left"].GetInt();
     for (const auto& body : doc["accepted"].GetArray())
         log.accepted.emplace_back(body.GetString(), body.GetStringLength());
+    log.bytesSent = doc["bytes_sent"].GetInt64();
+    for (const auto& r : doc["requests"].GetArray())
+    {
+        FileRequest request;
+        request.method = r[0].GetString();
+        request.path = r[1].GetString();
+        request.status = r[2].GetInt();
+        request.rangeStart = r[3].GetInt64();
+        request.bytes = r[4].GetInt64();
+        log.requests.push_back(request);
+    }
     return log;
+}
+
+size_t OddServer::Log::Count(const std::string& method, const std::string& path, int status) const
+{
+    size_t n = 0;
+    for (const FileRequest& r : requests)
+        n += r.method == method && r.path == path && (status < 0 || r.status == status) ? 1 : 0;
+    return n;
+}
+
+bool OddServer::FileFaults(const std::vector<std::pair<std::string, std::vector<std::string>>>& faults)
+{
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+    writer.StartObject();
+    writer.Key("faults");
+    writer.StartObject();
+    for (const auto& entry : faults)
+    {
+        writer.Key(entry.first.c_str());
+        writer.StartArray();
+        for (const std::string& fault : entry.second)
+            writer.String(fault.c_str());
+        writer.EndArray();
+    }
+    writer.EndObject();
+    writer.EndObject();
+    return !m_server.Admin("files", text.GetString()).empty();
+}
+
+bool OddServer::CutFresh(double share)
+{
+    return !m_server.Admin("mode", "{\"cut_fresh\": " + std::to_string(share) + "}").empty();
+}
+
+bool OddServer::ResetLog()
+{
+    return !m_server.Admin("reset_log").empty();
 }
 
 int RawHttpRequest(int port, const std::string& method, const std::string& path, const std::string& body,

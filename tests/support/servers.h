@@ -89,13 +89,29 @@ public:
     std::string Url() const { return m_server.Url(); }
     // The faults for the next POSTs, in order, and the answer text of every POST.
     bool Script(const std::vector<std::string>& faults, const std::string& answer);
+    struct FileRequest
+    {
+        std::string method;
+        std::string path; // below the root, without the mode prefix
+        int status = 0;   // 0: closed without an answer
+        long long rangeStart = -1;
+        long long bytes = 0;
+    };
     struct Log
     {
         int posts = -1;
         std::vector<std::string> accepted; // bodies of POSTs that got the whole answer
         int faultsLeft = -1;
+        long long bytesSent = 0; // body bytes of file answers
+        std::vector<FileRequest> requests;
+        size_t Count(const std::string& method, const std::string& path, int status = -1) const;
     };
     Log ReadLog() const;
+    // File faults (see odd_server.py): per path, the faults its next requests meet, in order.
+    bool FileFaults(const std::vector<std::pair<std::string, std::vector<std::string>>>& faults);
+    // Cuts every transfer that starts at a file's first byte after `share` of it (0: off).
+    bool CutFresh(double share);
+    bool ResetLog();
 
 private:
     DevServer m_server;

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -98,9 +100,10 @@ protected:
 
 TEST_F(EngineWineTest, WinInetQueryFollowsTheExact200Rule)
 {
-    kr::os::DownloadSession session;
-    ASSERT_TRUE(session.Open("Data"));
-    kr::os::DownloadChannel channel(session);
+    std::unique_ptr<kr::os::Transport> transport = kr::os::CreateSystemTransport();
+    ASSERT_TRUE(transport->Open("Data"));
+    std::unique_ptr<kr::os::TransferConnection> connection = transport->NewConnection();
+    kr::os::TransferConnection& channel = *connection;
     kr::os::RemoteFileInfo info;
     ASSERT_TRUE(channel.Query("http://" + release.server + "/Data.cch?r=1", &info));
     EXPECT_EQ(200, info.status);
@@ -178,6 +181,81 @@ TEST_F(EngineWineTest, LockedFileFailsTheUpdateUntilItIsReleased)
     ASSERT_EQ(CKrInstaller::StateFinished, released.state) << "error " << released.error;
     EXPECT_EQ(1, released.totalCount);
     EXPECT_TRUE(DiffTrees(release.image, dir.Path(), "Data.cch").empty());
+}
+
+// The body of a plain GET over the system transport (WinINet).
+std::string HttpGetBody(const std::string& url)
+{
+    struct Collect : kr::os::DownloadSink
+    {
+        std::string body;
+        bool OnHeader(const kr::os::RemoteFileInfo&) override { return true; }
+        bool OnData(const void* data, std::size_t size) override
+        {
+            body.append(static_cast<const char*>(data), size);
+            return true;
+        }
+    } sink;
+    std::unique_ptr<kr::os::Transport> transport = kr::os::CreateSystemTransport();
+    transport->Open("test");
+    std::unique_ptr<kr::os::TransferConnection> connection = transport->NewConnection();
+    std::atomic<bool> running{true};
+    kr::os::TransferRequest request;
+    request.url = url;
+    connection->Fetch(request, sink, running);
+    return sink.body;
+}
+
+// A server that cuts every transfer starting at a file's first byte after 60 %: over WinINet the
+// engine resumes with Range requests, and the bytes served stay close to the release's size.
+TEST_F(EngineWineTest, ResumesAgainstAServerThatCutsEveryFreshTransfer)
+{
+    std::string cutting = kr::test::Env("KR_TEST_CUTTING_SERVER");
+    ASSERT_FALSE(cutting.empty()) << "run through tests/wine/run.sh, which starts the cutting server";
+    uint64_t before = 0;
+    {
+        std::string log = HttpGetBody("http://" + cutting + "/_admin/log");
+        size_t at = log.find("\"bytes_sent\": ");
+        ASSERT_NE(std::string::npos, at) << log.substr(0, 200);
+        before = std::stoull(log.substr(at + 14));
+    }
+    kr::test::TempDir dir;
+    ReleaseUnderTest viaCutting = release;
+    viaCutting.server = cutting;
+    Outcome outcome = RunEngine(viaCutting, dir.Path());
+    ASSERT_EQ(CKrInstaller::StateFinished, outcome.state) << "error " << outcome.error;
+    EXPECT_TRUE(DiffTrees(release.image, dir.Path(), "Data.cch").empty());
+    uint64_t releaseBytes = 0;
+    for (const auto& entry : fs::directory_iterator(release.www))
+        if (entry.is_regular_file() && entry.path().filename().string().rfind("Data", 0) == 0)
+            releaseBytes += entry.file_size();
+    std::string log = HttpGetBody("http://" + cutting + "/_admin/log");
+    size_t at = log.find("\"bytes_sent\": ");
+    ASSERT_NE(std::string::npos, at);
+    uint64_t served = std::stoull(log.substr(at + 14)) - before;
+    std::printf("[ bytes    ] served %llu for packages and list of %llu bytes\n",
+                static_cast<unsigned long long>(served), static_cast<unsigned long long>(releaseBytes));
+    EXPECT_LE(served, releaseBytes + releaseBytes / 20);
+}
+
+// NTFS keeps a file's old case when it is overwritten, and a release may rename a file by its case
+// only: the engine compares bare names without case here, so such a file is not fetched again.
+TEST_F(EngineWineTest, ACaseOnlyRenameIsNotFetchedAgain)
+{
+    kr::test::TempDir dir;
+    ASSERT_EQ(CKrInstaller::StateFinished, RunEngine(release, dir.Path()).state);
+    fs::path victim = FirstInstalledFile(dir.Path());
+    ASSERT_FALSE(victim.empty());
+    std::string upper = victim.filename().string();
+    for (char& c : upper)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    auto time = fs::last_write_time(victim);
+    fs::rename(victim, victim.parent_path() / (upper + ".tmp"));
+    fs::rename(victim.parent_path() / (upper + ".tmp"), victim.parent_path() / upper);
+    fs::last_write_time(victim.parent_path() / upper, time);
+    Outcome update = RunEngine(release, dir.Path());
+    ASSERT_EQ(CKrInstaller::StateFinished, update.state) << "error " << update.error;
+    EXPECT_EQ(0, update.totalCount);
 }
 
 TEST_F(EngineWineTest, UnreachableServerFailsWithErrorOneAndTouchesNothing)

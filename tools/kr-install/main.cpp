@@ -155,8 +155,7 @@ int main(int argc, char** argv)
         CKrInstaller engine;
         CKrInstallerSettings settings;
         settings.build = helper ? KrInstallerBuild::Helper : KrInstallerBuild::Launcher;
-        // A tool run reports nothing to the metrics service.
-        settings.reportEvent = [](int, bool) {};
+        // A tool run reports nothing to the metrics service: no events interface.
         engine.Init(package, dir, server, settings);
         for (const Item& item : items)
             engine.AddItem(item.name, item.size, item.extract);
@@ -197,7 +196,7 @@ int main(int argc, char** argv)
                 counters.downloadFailures, counters.extractFailures, counters.scanMs);
     if (state == CKrInstaller::StateFailed)
     {
-        std::printf("error %d\n", error);
+        std::printf("error %d (%s)\n", error, KrInstallerErrorName(error));
         return 10 + error;
     }
     return 0;

@@ -107,8 +107,9 @@ int main(int argc, char** argv)
         }
         else if (arg == "--package-size")
         {
-            if (!hasValue || !ParseCount(argv[++i], 1u << 20, &number))
-                return Unusable("--package-size needs a number of MiB from 1 to 1048576");
+            // Packages stay well below 4 GiB, which the engine's 32-bit sizes cannot hold.
+            if (!hasValue || !ParseCount(argv[++i], 3584, &number))
+                return Unusable("--package-size needs a number of MiB from 1 to 3584");
             options.packageSize = number << 20;
         }
         else if (arg == "--keygen")
@@ -176,7 +177,7 @@ int main(int argc, char** argv)
     }
 
     CKrReleaseImage image;
-    if (!image.Scan(imageDir))
+    if (!image.Scan(imageDir, options.packageName))
         return Unusable(image.GetError());
     for (const std::string& warning : image.GetWarnings())
         std::printf("warning: %s\n", warning.c_str());

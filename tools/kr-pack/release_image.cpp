@@ -109,7 +109,32 @@ bool CKrReleaseImage::Walk(const std::string& root, const std::string& relative)
     return true;
 }
 
-bool CKrReleaseImage::Scan(const std::string& imageDir)
+namespace {
+
+// A top-level name the engine gives to its own files for `package` (compared without case).
+bool IsEngineName(const std::string& lowered, const std::string& package)
+{
+    const std::string p = Lower(package);
+    auto endsWith = [&](const std::string& suffix) {
+        return lowered.size() >= suffix.size() && lowered.compare(lowered.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    if (endsWith(".download"))
+        return true;
+    if (lowered == p + ".cch" || lowered == p + ".zip" || lowered == p + ".install")
+        return true;
+    if (lowered.compare(0, p.size() + 1, p + "_") != 0)
+        return false;
+    std::string rest = lowered.substr(p.size() + 1);
+    size_t dot = rest.find('.');
+    if (dot == std::string::npos || dot == 0 || rest.find_first_not_of("0123456789") != dot)
+        return false;
+    std::string extension = rest.substr(dot);
+    return extension == ".zip" || extension == ".install";
+}
+
+} // namespace
+
+bool CKrReleaseImage::Scan(const std::string& imageDir, const std::string& packageName)
 {
     m_error.clear();
     m_warnings.clear();
@@ -129,17 +154,39 @@ bool CKrReleaseImage::Scan(const std::string& imageDir)
     std::sort(m_directories.begin(), m_directories.end(),
               [](const ImageDirectory& a, const ImageDirectory& b) { return a.path < b.path; });
 
-    std::map<std::string, std::string> seen; // lower-cased bare name -> path
+    std::map<std::string, std::string> seen;    // lower-cased bare name under Data/ -> path
+    std::map<std::string, std::string> outside; // lower-cased bare name outside Data/ -> path
     for (const ImageFile& file : m_files)
     {
+        // Packages hold whole files and the engine's sizes are 32-bit: nothing of 4 GiB or more.
+        if (file.size > 0xFFFFFFFFull - 0x10000)
+            return Fail(file.path + ": 4 GiB or more; packages and the file-list cache hold 32-bit sizes");
+        if (file.path.find('/') == std::string::npos && IsEngineName(Lower(file.path), packageName))
+            return Fail(file.path + ": the engine keeps a file of that name in the installation directory");
         if (!file.inData)
+        {
+            outside.emplace(Lower(BareName(file.path)), file.path);
             continue;
-        if (file.size > 0xFFFFFFFFull)
-            return Fail(file.path + ": 4 GiB or more; the file-list cache holds 32-bit sizes");
+        }
         auto [it, inserted] = seen.emplace(Lower(BareName(file.path)), file.path);
         if (!inserted)
             return Fail(file.path + " and " + it->second +
                         ": same file name under Data/; the engine keys files by bare name");
+    }
+    for (const ImageDirectory& directory : m_directories)
+    {
+        if (directory.path.find('/') == std::string::npos && IsEngineName(Lower(directory.path), packageName))
+            return Fail(directory.path + ": the engine keeps a folder of that name in the installation directory");
+    }
+    for (const auto& entry : seen)
+    {
+        auto zip = seen.find(entry.first + ".zip");
+        if (zip != seen.end())
+            return Fail(zip->second + " beside " + entry.second + ": the name of the other's per-file zip");
+        auto beside = outside.find(entry.first);
+        if (beside != outside.end())
+            return Fail(entry.second + " and " + beside->second +
+                        ": a file of Data/ whose name also stands outside it; the engine keys files by bare name");
     }
     return true;
 }

@@ -24,11 +24,14 @@ class CKrReleaseImage
 {
 public:
     // Walks `imageDir`. False with a message when the image cannot be released: no Data/
-    // directory, two files under Data/ whose bare names are equal ignoring case (the engine keys
-    // files by bare name and Windows ignores case), a name over 255 bytes or one that Windows
-    // cannot hold, or a file under Data/ of 4 GiB or more. Times outside the DOS range are moved
-    // to its nearest end and reported in warnings, so that zips and the cache agree.
-    bool Scan(const std::string& imageDir);
+    // directory, a name over 255 bytes or one that Windows cannot hold, a file of 4 GiB or more,
+    // or names the engine cannot tell apart (it keys the files of Data/ by bare name, ignoring case
+    // as Windows does): two such files of one bare name, a file of Data/ beside the same name +
+    // ".zip" (its per-file zip's name), a bare name of Data/ that also stands outside Data/, and a
+    // top-level entry named like what the engine keeps there for `packageName` (packages,
+    // markers, the file list, the staging folder). Times outside the DOS range are moved to its
+    // nearest end and reported in warnings, so that zips and the cache agree.
+    bool Scan(const std::string& imageDir, const std::string& packageName = "Data");
 
     const std::string& GetError() const { return m_error; }
     const std::vector<std::string>& GetWarnings() const { return m_warnings; }

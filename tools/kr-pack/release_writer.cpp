@@ -102,6 +102,12 @@ bool CKrReleaseWriter::WriteFileZip(const ImageFile& file, uint64_t* zipSize, st
         error = "cannot write " + path;
         return false;
     }
+    if (*zipSize >= m_options.maxZipBytes)
+    {
+        kr::os::RemoveFile(temporary);
+        error = path + ": the zip would be 4 GiB or more, which the engine cannot fetch";
+        return false;
+    }
     return Publish(temporary, path, error);
 }
 
@@ -133,6 +139,12 @@ bool CKrReleaseWriter::WritePackage(const std::vector<size_t>& members, bool wit
     {
         kr::os::RemoveFile(temporary);
         error = "cannot write " + path;
+        return false;
+    }
+    if (*zipSize >= m_options.maxZipBytes)
+    {
+        kr::os::RemoveFile(temporary);
+        error = path + ": the package would be 4 GiB or more, which the engine cannot fetch; use a smaller --package-size";
         return false;
     }
     return Publish(temporary, path, error);

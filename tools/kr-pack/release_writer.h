@@ -15,6 +15,8 @@ struct ReleaseOptions
     int deflateLevel = 6;
     unsigned jobs = 2;
     uint32_t cacheVersion = 258;
+    // No zip of this size or more is written (the engine's sizes are 32-bit).
+    uint64_t maxZipBytes = 0x100000000ull;
 };
 
 struct ReleaseSummary

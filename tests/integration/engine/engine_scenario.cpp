@@ -13,11 +13,11 @@ CKrInstallerTimings EngineScenario::FastTimings()
     t.startDelayMs = 0;
     t.idleMs = 2;
     t.roundMs = 5;
-    t.failurePauseMs = 5;
     t.backlogWaitMs = 50;
     t.directXPollMs = 10;
     t.directXSettleMs = 20;
-    t.extractRetryMs = 20;
+    t.retryFirstMs = 10;
+    t.retryMaxMs = 100;
     return t;
 }
 
@@ -26,11 +26,7 @@ CKrInstallerSettings EngineScenario::Settings(KrInstallerBuild build)
     CKrInstallerSettings s;
     s.build = build;
     s.timings = FastTimings();
-    s.reportEvent = [this](int type, bool newInstall)
-    {
-        std::lock_guard<std::mutex> lock(eventsMutex);
-        events.emplace_back(type, newInstall);
-    };
+    s.events = &recorder;
     return s;
 }
 
@@ -50,10 +46,7 @@ void EngineScenario::MakeRelease(const std::vector<GameFile>& gameFiles,
 EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::vector<EngineItem>& items,
                               const std::string& packageName, int stopAtState, int timeoutMs)
 {
-    {
-        std::lock_guard<std::mutex> lock(eventsMutex);
-        events.clear();
-    }
+    recorder.Clear();
     EngineRun run;
     {
         CKrInstaller engine;
@@ -72,7 +65,7 @@ EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::v
             if (onPoll)
                 onPoll(engine, run);
             if (run.state == CKrInstaller::StateFinished || run.state == CKrInstaller::StateFailed ||
-                run.state == stopAtState)
+                run.state == stopAtState || (stopWhen && stopWhen(run)))
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -81,10 +74,7 @@ EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::v
         run.counters = engine.GetCounters();
     }
     // Read after the engine has stopped: the last event follows the last state change.
-    {
-        std::lock_guard<std::mutex> lock(eventsMutex);
-        run.events = events;
-    }
+    run.events = recorder.Events();
     return run;
 }
 

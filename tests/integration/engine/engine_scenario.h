@@ -17,6 +17,33 @@
 namespace kr::test
 {
 
+// The engine's events as (type, new_install) pairs: 10005 with its flag, 10006 with false.
+class EventRecorder : public CKrInstallerEvents
+{
+public:
+    void OnInstallStarted(bool newInstall) override { Add(CKrInstaller::kEventInstallStarted, newInstall); }
+    void OnInstallFinished() override { Add(CKrInstaller::kEventInstallFinished, false); }
+    std::vector<std::pair<int, bool>> Events()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    void Clear()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.clear();
+    }
+
+private:
+    void Add(int type, bool flag)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.emplace_back(type, flag);
+    }
+    std::mutex m_mutex;
+    std::vector<std::pair<int, bool>> m_events;
+};
+
 struct EngineItem
 {
     std::string name;
@@ -60,6 +87,8 @@ protected:
 
     // Called at every poll of Run, with the engine and what the poll read: faults strike from here.
     std::function<void(CKrInstaller&, const EngineRun&)> onPoll;
+    // Checked at every poll of Run: true stops the engine there.
+    std::function<bool(const EngineRun&)> stopWhen;
 
     TempDir image;
     TempDir release;
@@ -68,8 +97,7 @@ protected:
     std::vector<GameFile> files;
     std::string server; // the engine's form: host:port
 
-    std::mutex eventsMutex;
-    std::vector<std::pair<int, bool>> events;
+    EventRecorder recorder;
 };
 
 } // namespace kr::test

@@ -112,11 +112,20 @@ TEST_F(FreshInstall, StoppedHalfwayThenRestartedEndsComplete)
     for (GameFile& f : gameFiles)
         f.content = RandomBytes(f.content.size(), static_cast<uint32_t>(f.content.size()) + 2);
     MakeRelease(gameFiles, {"--package-size", "1"});
-    EngineRun first = Run(Settings(), {}, "Data", CKrInstaller::StateFreshInstall);
+    ASSERT_TRUE(FileExists(Released("Data_2.zip")));
+    // Stopped once the first package is extracted and marked, before the last one is.
+    stopWhen = [&](const EngineRun&) { return FileExists(Installed("Data.install")); };
+    EngineRun first = Run();
+    stopWhen = nullptr;
     EXPECT_EQ(first.state, CKrInstaller::StateFreshInstall);
+    ASSERT_TRUE(FileExists(Installed("Data.install")));
+    ASSERT_FALSE(FileExists(Installed("Data.cch")));
     EngineRun second = Run();
     ASSERT_EQ(second.state, kFinished) << "error " << second.error;
     EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
+    // The package in place was not fetched again, and no file of it either.
+    EXPECT_EQ(nginx.CountRequests("GET /Data.zip"), 1u);
+    EXPECT_EQ(nginx.CountRequests("GET /Data/"), 0u);
 }
 
 TEST_F(FreshInstall, PackageThatCannotBeExtractedIsFetchedAgain)
@@ -164,16 +173,18 @@ TEST_F(FreshInstall, WithoutPackagesOnlyAddedItemsThenSingleFiles)
     EXPECT_EQ(diff, std::vector<std::string>{"readme.txt"});
 }
 
-TEST_F(FreshInstall, CacheThatCannotBeDownloadedFailsWithCode2)
+TEST_F(FreshInstall, CacheThatTheServerRefusesFailsWithCode2AfterThreeTries)
 {
     WriteGameFile(image.Path(), {"Data.cch", CacheWriter(258, 0).Bytes(), 1600000000});
     OddServer odd;
     ASSERT_TRUE(odd.Start(image.Path()));
-    // The probe (a header request) passes, every transfer fails; the prefix is part of each path.
-    server = odd.Host() + "/headonly";
+    // The probe (a header request) passes, every transfer of the list is refused.
+    ASSERT_TRUE(odd.FileFaults({{"Data.cch", {"status:404", "status:404", "status:404", "status:404"}}}));
+    server = odd.Host();
     EngineRun run = Run();
     EXPECT_EQ(run.state, kFailed);
     EXPECT_EQ(run.error, CKrInstaller::ErrorCacheDownload);
+    EXPECT_EQ(odd.ReadLog().Count("GET", "Data.cch"), 3u);
     EXPECT_EQ(run.events, (std::vector<std::pair<int, bool>>{{10005, true}}));
 }
 
@@ -219,7 +230,8 @@ TEST_F(Update, FetchesChangedMissingAndLongerFilesAndNothingElse)
 {
     InstallOnce();
     const std::string changed = "Data/file_0.pak"; // other content, other time
-    const std::string missing = "Data/maps/file_2.bin";
+    // In a sub-folder, with an odd second: its zip holds the time a second earlier than the list.
+    const std::string missing = "Data/maps/file_7.bin";
     const std::string longer = "Data/maps/deep/file_3.pak";
     const std::string sameStep = "Data/file_1.bin"; // time moved within its DOS step
     const std::string unknown = "Data/sound/mine.txt";
@@ -240,7 +252,7 @@ TEST_F(Update, FetchesChangedMissingAndLongerFilesAndNothingElse)
     EXPECT_EQ(run.counters.doneItems, 3u);
     EXPECT_EQ(nginx.CountRequests("GET /Data/") - before, 3u);
     EXPECT_EQ(nginx.CountRequests("GET /Data/file_0.pak.zip"), 1u);
-    EXPECT_EQ(nginx.CountRequests("GET /Data/file_2.bin.zip"), 1u);
+    EXPECT_EQ(nginx.CountRequests("GET /Data/file_7.bin.zip"), 1u);
     EXPECT_EQ(nginx.CountRequests("GET /Data/file_3.pak.zip"), 1u);
     EXPECT_GT(run.doneMB, 0.0f);
     EXPECT_EQ(run.doneMB, run.totalMB);
@@ -322,15 +334,19 @@ TEST_F(Update, FailedExtractionFailsTheRunAndIsNotStampedAsUpToDate)
     EXPECT_EQ(ReadWholeFile(Installed(victim)), ReadWholeFile(image.Path() + victim));
 }
 
-TEST_F(Update, AFileThatCannotBeFetchedKeepsTheRunInState5UntilStopped)
+TEST_F(Update, AFileTheServerDoesNotHaveEndsTheRunAfterThreeTries)
 {
     InstallOnce(5);
     std::remove(Installed("Data/file_1.bin").c_str());
+    WriteWholeFile(Installed("Data/file_0.pak"), "damaged");
     std::remove(Released("Data/file_1.bin.zip").c_str());
-    EngineRun run = Run(Settings(), {}, "Data", -1, 1500);
-    EXPECT_EQ(run.state, CKrInstaller::StateUpdate);
-    EXPECT_GT(run.counters.downloadFailures, 2u);
-    EXPECT_EQ(run.counters.doneItems, 0u);
+    EngineRun run = Run(Settings(), {}, "Data", -1, 20000);
+    EXPECT_EQ(run.state, kFailed);
+    EXPECT_EQ(run.error, CKrInstaller::ErrorRemoteFile);
+    EXPECT_EQ(nginx.CountRequests("GET /Data/file_1.bin.zip 404"), 3u);
+    EXPECT_EQ(run.counters.downloadFailures, 3u);
+    // Everything else was mended; the missing file is still missing.
+    EXPECT_EQ(DiffWithImage(), std::vector<std::string>{"Data/file_1.bin"});
 }
 
 TEST_F(Update, DirectItemsAreCheckedAgainstTheServersTimeAndSize)

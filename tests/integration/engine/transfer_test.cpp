@@ -1,7 +1,9 @@
-// CKrDownloadServer against real servers on loopback: nginx for the well-behaved cases, a small
-// Python server for wrong statuses, missing headers and dropped connections.
+// CKrDownloadServer over the system transport (libcurl) against real servers on loopback: nginx for
+// the well-behaved cases (its Range and If-Range handling included), the misbehaving Python server
+// for wrong statuses, missing headers, cut and stalled transfers.
 #include "install/download_server.h"
 #include "install/path_utils.h"
+#include "platform/files.h"
 #include "tests/integration/engine/engine_servers.h"
 #include "tests/integration/engine/release_fixture.h"
 #include "tests/support/servers.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -49,14 +52,31 @@ protected:
 
     void Use(const std::string& host)
     {
-        server.Configure(host, local.Path(), "Data");
+        server.Configure(host, "Data", transport.get());
         server.SetProgress(&progress);
+    }
+
+    // A download of `name` staged under local/, optionally moved to local/final/.
+    KrDownloadJob Job(const std::string& name, bool final = false, bool timeCheck = false)
+    {
+        KrDownloadJob job;
+        job.remoteName = name;
+        std::string relative = name;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        job.stagedPath = local.Path() + "staged/" + relative;
+        job.infoPath = job.stagedPath + ".krinfo";
+        if (final)
+            job.finalPath = local.Path() + "final/" + relative;
+        job.timeCheck = timeCheck;
+        job.progressSize = content.size();
+        return job;
     }
 
     TempDir root;
     TempDir local;
     OddServer odd;
     NginxServer nginx;
+    std::unique_ptr<kr::os::Transport> transport = kr::os::CreateSystemTransport();
     CKrDownloadServer server;
     RecordingProgress progress;
     std::atomic<bool> running{true};
@@ -69,103 +89,188 @@ TEST_F(TransferTest, DownloadsByComposedNameAndReportsProgress)
 {
     Use(nginx.Host());
     ASSERT_TRUE(server.Connect("Data\\file.bin.zip"));
-    ASSERT_TRUE(server.DownloadFile("Data\\file.bin.zip", "", 2, false, running));
-    EXPECT_EQ(ReadWholeFile(local.Path() + "Data/file.bin.zip"), content);
+    KrDownloadJob job = Job("Data\\file.bin.zip");
+    KrDownloadResult result = server.Download(job, 2, running);
+    ASSERT_EQ(result.outcome, KrFetchOutcome::Done);
+    EXPECT_TRUE(ReadWholeFile(job.stagedPath) == content) << "content of " << job.stagedPath;
     // The finished byte count stays in the slot for the caller to move into its done bytes.
     EXPECT_EQ(progress.last[2], content.size());
     EXPECT_EQ(nginx.CountRequests("GET /Data/file.bin.zip 200"), 1u);
     EXPECT_EQ(nginx.CountRequests("HEAD /Data/file.bin.zip 200"), 1u);
 
-    ASSERT_TRUE(server.DownloadFile("Data\\a b#c.zip", "", 0, false, running));
-    EXPECT_EQ(ReadWholeFile(local.Path() + "Data/a b#c.zip"), "spaced");
+    KrDownloadJob spaced = Job("Data\\a b#c.zip", true);
+    ASSERT_EQ(server.Download(spaced, 0, running).outcome, KrFetchOutcome::Done);
+    EXPECT_EQ(ReadWholeFile(spaced.finalPath), "spaced");
+    EXPECT_FALSE(FileExists(spaced.stagedPath));
+    EXPECT_FALSE(FileExists(spaced.infoPath));
 }
 
-TEST_F(TransferTest, OnlyStatus200Counts)
+TEST_F(TransferTest, StatusesAreClassifiedForTheRetryRules)
 {
     Use(odd.Host());
     ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
-    uint32_t size = 0;
-    uint64_t time = 0;
-    EXPECT_TRUE(server.QueryRemoteFile("Data/file.bin.zip", &size, &time));
-    EXPECT_EQ(size, content.size());
-    EXPECT_EQ(time, UnixTimeToFileTime(1600000001));
-    for (const char* code : {"304", "301", "302", "404", "500"})
+    KrQueryResult query = server.Query("Data/file.bin.zip", 0);
+    ASSERT_EQ(query.outcome, KrFetchOutcome::Done);
+    EXPECT_EQ(query.size, content.size());
+    EXPECT_EQ(query.lastWrite, UnixTimeToFileTime(1600000001));
+    const std::pair<const char*, KrFetchOutcome> cases[] = {
+        {"304", KrFetchOutcome::Refused},   {"301", KrFetchOutcome::Refused},
+        {"302", KrFetchOutcome::Refused},   {"403", KrFetchOutcome::Refused},
+        {"404", KrFetchOutcome::NotFound},  {"410", KrFetchOutcome::NotFound},
+        {"500", KrFetchOutcome::Transient}, {"503", KrFetchOutcome::Transient},
+        {"429", KrFetchOutcome::Transient},
+    };
+    for (const auto& c : cases)
     {
-        std::string name = std::string("status/") + code + "/Data/file.bin.zip";
-        EXPECT_FALSE(server.QueryRemoteFile(name, nullptr, nullptr)) << code;
-        EXPECT_FALSE(server.DownloadFile(name, "", 0, false, running)) << code;
+        std::string name = std::string("status/") + c.first + "/Data/file.bin.zip";
+        EXPECT_EQ(server.Query(name, 0).outcome, c.second) << c.first;
+        KrDownloadJob job = Job(name, true);
+        EXPECT_EQ(server.Download(job, 0, running).outcome, c.second) << c.first;
         // No redirect was followed into the real file.
-        EXPECT_FALSE(FileExists(local.Path() + name)) << code;
+        EXPECT_FALSE(FileExists(job.finalPath)) << c.first;
+        EXPECT_FALSE(FileExists(job.stagedPath)) << c.first;
     }
-    EXPECT_FALSE(server.DownloadFile("Data/missing.zip", "", 0, false, running));
+    EXPECT_EQ(server.Download(Job("Data/missing.zip"), 0, running).outcome, KrFetchOutcome::NotFound);
 }
 
 TEST_F(TransferTest, MissingHeadersFailWhatNeedsThem)
 {
     Use(odd.Host());
     ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
-    uint32_t size = 0;
-    uint64_t time = 0;
-    EXPECT_FALSE(server.QueryRemoteFile("nolength/Data/file.bin.zip", &size, nullptr));
-    EXPECT_TRUE(server.QueryRemoteFile("nolength/Data/file.bin.zip", nullptr, &time));
-    EXPECT_FALSE(server.QueryRemoteFile("nodate/Data/file.bin.zip", nullptr, &time));
-    EXPECT_TRUE(server.QueryRemoteFile("nodate/Data/file.bin.zip", &size, nullptr));
+    KrQueryResult noLength = server.Query("nolength/Data/file.bin.zip", 0);
+    EXPECT_FALSE(noLength.hasSize);
+    EXPECT_TRUE(noLength.hasLastWrite);
+    KrQueryResult noDate = server.Query("nodate/Data/file.bin.zip", 0);
+    EXPECT_TRUE(noDate.hasSize);
+    EXPECT_FALSE(noDate.hasLastWrite);
 
-    EXPECT_FALSE(server.DownloadFile("nolength/Data/file.bin.zip", "", 0, true, running));
-    EXPECT_FALSE(server.DownloadFile("nodate/Data/file.bin.zip", "", 0, true, running));
-    // Without the time check a body that ends with the connection is accepted.
-    ASSERT_TRUE(server.DownloadFile("nolength/Data/file.bin.zip", "", 0, false, running));
-    EXPECT_EQ(ReadWholeFile(local.Path() + "nolength/Data/file.bin.zip"), content);
+    EXPECT_EQ(server.Download(Job("nolength/Data/file.bin.zip", true, true), 0, running).outcome,
+              KrFetchOutcome::Refused);
+    EXPECT_EQ(server.Download(Job("nodate/Data/file.bin.zip", true, true), 0, running).outcome,
+              KrFetchOutcome::Refused);
+    // Without the time check a body that ends with the connection is accepted (and not resumable).
+    KrDownloadJob job = Job("nolength/Data/file.bin.zip");
+    ASSERT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::Done);
+    EXPECT_TRUE(ReadWholeFile(job.stagedPath) == content) << "content of " << job.stagedPath;
+    EXPECT_FALSE(FileExists(job.infoPath));
 }
 
-TEST_F(TransferTest, DroppedConnectionFailsAndClearsTheSlot)
+TEST_F(TransferTest, ACutTransferKeepsItsBytesAndTheNextAttemptAsksOnlyForTheRest)
 {
     Use(odd.Host());
     ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
-    EXPECT_FALSE(server.DownloadFile("drop/Data/file.bin.zip", "", 1, false, running));
+    ASSERT_TRUE(odd.FileFaults({{"Data/file.bin.zip", {"cut:0.6"}}}));
+    KrDownloadJob job = Job("Data/file.bin.zip");
+    KrDownloadResult cut = server.Download(job, 1, running);
+    EXPECT_EQ(cut.outcome, KrFetchOutcome::Transient);
     EXPECT_GT(progress.highest[1], 0u);
     EXPECT_EQ(progress.last[1], 0u);
-    // The next attempt of the same name overwrites the partial file.
-    EXPECT_TRUE(server.DownloadFile("Data/file.bin.zip", "", 1, false, running));
+    uint64_t kept = 0;
+    ASSERT_TRUE(kr::os::GetFileSize(job.stagedPath, &kept));
+    EXPECT_EQ(kept, content.size() * 6 / 10);
+    ASSERT_TRUE(FileExists(job.infoPath));
+
+    KrDownloadResult resumed = server.Download(job, 1, running);
+    ASSERT_EQ(resumed.outcome, KrFetchOutcome::Done);
+    EXPECT_EQ(resumed.resumedFrom, kept);
+    EXPECT_EQ(resumed.received, content.size() - kept);
+    EXPECT_TRUE(ReadWholeFile(job.stagedPath) == content) << "content of " << job.stagedPath;
+    OddServer::Log log = odd.ReadLog();
+    EXPECT_EQ(log.Count("GET", "Data/file.bin.zip", 206), 1u);
+    // Every byte crossed the wire once.
+    EXPECT_EQ(static_cast<uint64_t>(log.bytesSent), content.size());
+
+    // A complete staged file is confirmed with one byte, not fetched again.
+    odd.ResetLog();
+    ASSERT_EQ(server.Download(job, 1, running).outcome, KrFetchOutcome::Done);
+    EXPECT_EQ(odd.ReadLog().bytesSent, 1);
+    EXPECT_TRUE(ReadWholeFile(job.stagedPath) == content) << "content of " << job.stagedPath;
+}
+
+TEST_F(TransferTest, NginxContinuesAPartialFileValidatedByItsDate)
+{
+    // The same files on both servers: the odd server cuts, nginx continues with 206.
+    Use(odd.Host());
+    ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
+    ASSERT_TRUE(odd.FileFaults({{"Data/file.bin.zip", {"cut:0.3"}}}));
+    KrDownloadJob job = Job("Data\\file.bin.zip");
+    ASSERT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::Transient);
+    Use(nginx.Host());
+    KrDownloadResult resumed = server.Download(job, 0, running);
+    ASSERT_EQ(resumed.outcome, KrFetchOutcome::Done);
+    EXPECT_GT(resumed.resumedFrom, 0u);
+    EXPECT_TRUE(ReadWholeFile(job.stagedPath) == content) << "content of " << job.stagedPath;
+    EXPECT_EQ(nginx.CountRequests("GET /Data/file.bin.zip 206"), 1u);
+}
+
+TEST_F(TransferTest, AServerThatIgnoresRangeOrAChangedFileGivesTheWholeFile)
+{
+    Use(odd.Host());
+    ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
+    KrDownloadJob job = Job("Data/file.bin.zip");
+    ASSERT_TRUE(odd.FileFaults({{"Data/file.bin.zip", {"cut:0.5", "ignore_range"}}}));
+    ASSERT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::Transient);
+    KrDownloadResult whole = server.Download(job, 0, running);
+    ASSERT_EQ(whole.outcome, KrFetchOutcome::Done);
+    EXPECT_EQ(whole.received, content.size());
+    EXPECT_TRUE(ReadWholeFile(job.stagedPath) == content) << "content of " << job.stagedPath;
+
+    // Cut again, then the file changes on the server: If-Range no longer matches, 200 replaces it.
+    kr::os::RemoveFile(job.stagedPath);
+    ASSERT_TRUE(odd.FileFaults({{"Data/file.bin.zip", {"cut:0.5"}}}));
+    ASSERT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::Transient);
+    std::string changed = RandomBytes(content.size(), 99);
+    WriteGameFile(root.Path(), {"Data/file.bin.zip", changed, 1600000099});
+    KrDownloadResult replaced = server.Download(job, 0, running);
+    ASSERT_EQ(replaced.outcome, KrFetchOutcome::Done);
+    EXPECT_EQ(replaced.received, changed.size());
+    EXPECT_TRUE(ReadWholeFile(job.stagedPath) == changed) << "content of " << job.stagedPath;
+}
+
+TEST_F(TransferTest, APartialFileThatNoLongerFitsIsDroppedAndFetchedWhole)
+{
+    Use(odd.Host());
+    ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
+    KrDownloadJob job = Job("Data/file.bin.zip");
+    ASSERT_TRUE(odd.FileFaults({{"Data/file.bin.zip", {"cut:0.5"}}}));
+    ASSERT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::Transient);
+    // The file shrank on the server but kept its date: the range is past its end (416).
+    std::string shorter = content.substr(0, content.size() / 4);
+    WriteGameFile(root.Path(), {"Data/file.bin.zip", shorter, 1600000001});
+    KrDownloadResult again = server.Download(job, 0, running);
+    ASSERT_EQ(again.outcome, KrFetchOutcome::Done);
+    EXPECT_TRUE(ReadWholeFile(job.stagedPath) == shorter) << "content of " << job.stagedPath;
+    EXPECT_EQ(odd.ReadLog().Count("GET", "Data/file.bin.zip", 416), 1u);
 }
 
 TEST_F(TransferTest, TimeCheckKeepsAMatchingLocalFileAndStampsAFetchedOne)
 {
     Use(nginx.Host());
     ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
-    const std::string path = local.Path() + "Data/file.bin.zip";
+    KrDownloadJob job = Job("Data\\file.bin.zip", true, true);
+    const std::string& path = job.finalPath;
 
-    ASSERT_TRUE(server.DownloadFile("Data\\file.bin.zip", "", 0, true, running));
-    EXPECT_EQ(ReadWholeFile(path), content);
+    ASSERT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::Done);
+    EXPECT_TRUE(ReadWholeFile(path) == content) << "content of " << path;
     EXPECT_EQ(FileTimeOf(path), UnixTimeToFileTime(1600000001));
 
     // Same size, a time in the same 2-second DOS step: kept, nothing transferred.
     std::string same(content.size(), 'x');
     WriteWholeFile(path, same);
     SetFileTimeTo(path, UnixTimeToFileTime(1600000000));
-    ASSERT_TRUE(server.DownloadFile("Data\\file.bin.zip", "", 0, true, running));
-    EXPECT_EQ(ReadWholeFile(path), same);
+    EXPECT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::UpToDate);
+    EXPECT_TRUE(ReadWholeFile(path) == same) << "content of " << path;
 
     // The next DOS step is a different time: fetched again.
     SetFileTimeTo(path, UnixTimeToFileTime(1600000002));
-    ASSERT_TRUE(server.DownloadFile("Data\\file.bin.zip", "", 0, true, running));
-    EXPECT_EQ(ReadWholeFile(path), content);
+    ASSERT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::Done);
+    EXPECT_TRUE(ReadWholeFile(path) == content) << "content of " << path;
 
     // One byte longer: fetched again.
     WriteWholeFile(path, content + "!");
     SetFileTimeTo(path, UnixTimeToFileTime(1600000001));
-    ASSERT_TRUE(server.DownloadFile("Data\\file.bin.zip", "", 0, true, running));
-    EXPECT_EQ(ReadWholeFile(path), content);
-}
-
-TEST_F(TransferTest, DestinationDirectoryReplacesTheInstallDirectory)
-{
-    Use(nginx.Host());
-    ASSERT_TRUE(server.Connect("Data/file.bin.zip"));
-    TempDir other;
-    ASSERT_TRUE(server.DownloadFile("Data\\a b#c.zip", other.Path(), 0, false, running));
-    EXPECT_EQ(ReadWholeFile(other.Path() + "Data/a b#c.zip"), "spaced");
-    EXPECT_FALSE(FileExists(local.Path() + "Data/a b#c.zip"));
+    ASSERT_EQ(server.Download(job, 0, running).outcome, KrFetchOutcome::Done);
+    EXPECT_TRUE(ReadWholeFile(path) == content) << "content of " << path;
 }
 
 TEST_F(TransferTest, StoppingEndsARunningTransferQuickly)
@@ -180,15 +285,28 @@ TEST_F(TransferTest, StoppingEndsARunningTransferQuickly)
             running = false;
         });
     auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(server.DownloadFile("slow/Data/file.bin.zip", "", 0, false, running));
+    EXPECT_EQ(server.Download(Job("slow/Data/file.bin.zip"), 0, running).outcome, KrFetchOutcome::Cancelled);
     auto took = std::chrono::steady_clock::now() - started;
     stopper.join();
-    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
     running = true;
 
-    // Disconnecting makes later requests fail until the next Connect.
-    server.Disconnect();
-    EXPECT_FALSE(server.QueryRemoteFile("Data/file.bin.zip", nullptr, nullptr));
+    // A stalled transfer (nothing arrives) ends within a second of Cancel, from another thread.
+    ASSERT_TRUE(odd.FileFaults({{"Data/file.bin.zip", {"stall"}}}));
+    std::thread canceller(
+        [this]
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            server.Cancel();
+        });
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ(server.Download(Job("Data/file.bin.zip"), 0, running).outcome, KrFetchOutcome::Cancelled);
+    took = std::chrono::steady_clock::now() - started;
+    canceller.join();
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+
+    // Cancelled, later requests fail until the next Connect.
+    EXPECT_EQ(server.Query("Data/file.bin.zip", 0).outcome, KrFetchOutcome::Cancelled);
     EXPECT_TRUE(server.Connect("Data/file.bin.zip"));
 }
 

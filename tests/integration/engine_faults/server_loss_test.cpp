@@ -72,3 +72,37 @@ TEST_F(ServerLoss, FreshInstallAndUpdateFinishAfterTheServerComesBack)
     EXPECT_GE(update.counters.downloadFailures, 3u);
     EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
 }
+
+namespace
+{
+
+uint64_t ReleaseBytes(const std::string& www)
+{
+    uint64_t total = 0;
+    for (const std::string& path : ListFiles(www))
+        if (path.find('/') == std::string::npos)
+            total += ReadWholeFile(www + path).size();
+    return total;
+}
+
+} // namespace
+
+// A server that cuts every transfer starting at a file's first byte: kr-install over libcurl still
+// installs the release, and the bytes served stay close to the release's size (each package crosses
+// the wire about once, the cut 60 % and the remaining 40 %).
+TEST_F(ServerLoss, AServerThatCutsEveryFreshTransferIsMetByResuming)
+{
+    MakeRelease(IncompressibleGameFiles(12, 250000, 43), {"--package-size", "1"});
+    ASSERT_TRUE(odd.Start(release.Path()));
+    ASSERT_TRUE(odd.CutFresh(0.6));
+    ToolRun run = RunKrInstall(odd.Host(), install.Path(), 60000);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
+    const uint64_t releaseBytes = ReleaseBytes(release.Path());
+    const OddServer::Log log = odd.ReadLog();
+    std::cout << "[ bytes    ] served " << log.bytesSent << " for packages and list of " << releaseBytes << " bytes in "
+              << run.ms << " ms" << std::endl;
+    EXPECT_LE(static_cast<uint64_t>(log.bytesSent), releaseBytes + releaseBytes / 20);
+    EXPECT_GE(static_cast<uint64_t>(log.bytesSent), releaseBytes);
+}

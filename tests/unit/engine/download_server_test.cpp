@@ -5,7 +5,7 @@
 TEST(DownloadServerUrl, ComposedNamesReachTheServerPathWithSlashes)
 {
     CKrDownloadServer server;
-    server.Configure("example.test:8080/prefix/", "C:\\Game\\", "Data");
+    server.Configure("example.test:8080/prefix/", "Data", nullptr);
     std::string url = server.MakeUrl("Data\\file name#1.zip");
     const std::string expected = "http://example.test:8080/prefix/Data/file%20name%231.zip?r=";
     ASSERT_EQ(url.compare(0, expected.size(), expected), 0) << url;

@@ -204,6 +204,13 @@ TEST_F(KrPackTest, UnusableInputIsRefusedWithExitTwo)
         {"same bare name", "Data/other/ALPHA.pak", "same file name"},
         {"name Windows cannot hold", "Data/what?.txt", "not usable on Windows"},
         {"backslash in a name", "Data/back\\slash", "not usable on Windows"},
+        // The engine could not tell these apart.
+        {"a name beside its per-file zip's name", "Data/maps/Beta.pak.zip", "per-file zip"},
+        {"a name of Data/ outside it too", "tools/alpha.pak", "also stands outside"},
+        {"a package's name", "Data_3.zip", "engine keeps"},
+        {"a marker's name", "data.install", "engine keeps"},
+        {"the file list's name", "Data.cch", "engine keeps"},
+        {"the staging folder's name", "Data.download/x", "engine keeps"},
     };
     for (const auto& c : images)
     {
@@ -212,7 +219,27 @@ TEST_F(KrPackTest, UnusableInputIsRefusedWithExitTwo)
         EXPECT_EQ(2, r.exitCode) << c.what << ": " << r.output;
         EXPECT_NE(std::string::npos, r.output.find(c.message)) << c.what << ": " << r.output;
         std::remove((m_image + c.file).c_str());
+        std::string folder = std::string(c.file).substr(0, std::string(c.file).find('/'));
+        if (folder != "Data" && folder != c.file)
+            kr::os::RemoveEmptyDirectory(m_image + folder);
     }
+    // A 4 GiB file anywhere (sparse, so it costs nothing) would make a package the engine cannot
+    // hold; found before anything is read.
+    {
+        std::string big = m_image + "movies/intro.bik";
+        kr::os::MakeDirectories(m_image + "movies");
+        kr::os::UniqueFile file = kr::os::OpenUniqueFile(big, "wb");
+        ASSERT_TRUE(file);
+        ASSERT_EQ(0, kr::os::SeekFile64(file.get(), (4ll << 30) - 1, SEEK_SET));
+        ASSERT_EQ(1u, std::fwrite("", 1, 1, file.get()));
+        kr::os::CloseUniqueFile(file);
+        kr::test::PackResult r = Pack(m_dir, "'" + m_image + "' '" + out + "'");
+        EXPECT_EQ(2, r.exitCode) << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("4 GiB")) << r.output;
+        std::remove(big.c_str());
+        kr::os::RemoveEmptyDirectory(m_image + "movies");
+    }
+    EXPECT_EQ(2, Pack(m_dir, "'" + m_image + "' '" + out + "' --package-size 4096").exitCode);
     std::rename((m_image + "Data").c_str(), (m_image + "Other").c_str());
     kr::test::PackResult r = Pack(m_dir, "'" + m_image + "' '" + out + "'");
     EXPECT_EQ(2, r.exitCode);

@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 
 using kr::test::ReadWholeFile;
 using kr::test::TempDir;
@@ -205,3 +206,83 @@ TEST(ZipTest, EmptyArchivesUnreadableFilesAndMissingDirectories)
 }
 
 } // namespace
+
+namespace {
+
+std::string ThreeEntryZip(const TempDir& dir)
+{
+    std::string zipPath = dir.Path() + "three.zip";
+    CKrZipFile zip;
+    EXPECT_TRUE(zip.Open(zipPath, false, nullptr, false));
+    for (const char* name : {"a.bin", "b.bin", "c.bin"})
+        EXPECT_TRUE(zip.AddFileFromMemory(name, name, 5, kDos, 6));
+    zip.Close();
+    return ReadWholeFile(zipPath);
+}
+
+} // namespace
+
+// minizip stopping early in the central directory must not pass for a complete
+// extraction (the entries after the damage would be missing without anyone knowing).
+TEST(ZipTest, ACentralDirectoryThatEndsEarlyFailsAsDamaged)
+{
+    TempDir dir;
+    std::string bytes = ThreeEntryZip(dir);
+    // The second central directory header loses its signature.
+    size_t first = bytes.find(std::string("PK\x01\x02", 4));
+    size_t second = bytes.find(std::string("PK\x01\x02", 4), first + 4);
+    ASSERT_NE(second, std::string::npos);
+    bytes[second + 3] = 'X';
+    WriteWholeFile(dir.Path() + "damaged.zip", bytes);
+    for (bool createDirectories : {true, false})
+    {
+        CKrZipFile zip;
+        ASSERT_TRUE(zip.Open(dir.Path() + "damaged.zip", true, nullptr, false));
+        EXPECT_FALSE(zip.ExtractAll((dir.Path() + "out").c_str(), createDirectories));
+        EXPECT_TRUE(zip.GetExtractStats().damaged);
+    }
+}
+
+TEST(ZipTest, AClearedStopFlagEndsTheExtractionBeforeTheNextBlock)
+{
+    TempDir dir;
+    WriteWholeFile(dir.Path() + "three.zip", ThreeEntryZip(dir));
+    std::atomic<bool> running{false};
+    CKrZipFile zip;
+    zip.SetStopFlag(&running);
+    ASSERT_TRUE(zip.Open(dir.Path() + "three.zip", true, nullptr, false));
+    EXPECT_FALSE(zip.ExtractAll((dir.Path() + "out\\").c_str(), true));
+    EXPECT_TRUE(zip.WasStopped());
+    EXPECT_FALSE(zip.GetExtractStats().damaged);
+    // The file begun is not left behind as if it were complete.
+    EXPECT_TRUE(EntryNames(dir.Path() + "out").empty());
+
+    running = true;
+    zip.SetRecordWrittenFiles(true);
+    ASSERT_TRUE(zip.ExtractAll((dir.Path() + "out\\").c_str(), true));
+    EXPECT_FALSE(zip.WasStopped());
+    ASSERT_EQ(zip.GetWrittenFiles().size(), 3u);
+    EXPECT_EQ(ReadWholeFile(kr::os::NativePath(zip.GetWrittenFiles()[1])), std::string("b.bin", 5));
+}
+
+TEST(ZipTest, ZeroBlocksBecomeHolesAndReadBackAsZeros)
+{
+    TempDir dir;
+    std::string zipPath = dir.Path() + "zeros.zip";
+    std::string payload(3 << 20, '\0');
+    payload[100] = 'x';
+    payload[(2 << 20) + 5] = 'y';
+    {
+        CKrZipFile zip;
+        ASSERT_TRUE(zip.Open(zipPath, false, nullptr, false));
+        ASSERT_TRUE(zip.AddFileFromMemory("zeros.bin", payload.data(), payload.size(), kDos, 6));
+        ASSERT_TRUE(zip.AddFileFromMemory("tail.bin", payload.data(), 1 << 20, kDos, 6));
+        zip.Close();
+    }
+    CKrZipFile zip;
+    ASSERT_TRUE(zip.Open(zipPath));
+    ASSERT_TRUE(zip.ExtractAll());
+    EXPECT_TRUE(ReadWholeFile(dir.Path() + "zeros.bin") == payload);
+    // A file that ends in zeros keeps its whole length.
+    EXPECT_TRUE(ReadWholeFile(dir.Path() + "tail.bin") == payload.substr(0, 1 << 20));
+}
