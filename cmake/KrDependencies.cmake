@@ -1,5 +1,5 @@
-# Native: Debian packages. Windows: mingw zlib plus minizip and static libcurl from the deps prefix
-# that scripts/lib/win32-deps.sh builds.
+# Native: Debian packages. Windows: mingw zlib plus minizip, static libcurl and static libsodium from
+# the deps prefix that scripts/lib/win32-deps.sh builds.
 find_package(Threads REQUIRED)
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 set(KR_RAPIDJSON_INCLUDE ${RAPIDJSON_INCLUDE_DIR})
@@ -25,11 +25,22 @@ if(WIN32)
     target_link_libraries(kr_minizip INTERFACE ${KR_MINIZIP_LIB} kr_zlib)
     add_library(kr_curl INTERFACE)
     target_link_libraries(kr_curl INTERFACE CURL::libcurl)
+    find_library(KR_SODIUM_LIB NAMES libsodium.a REQUIRED)
+    find_path(KR_SODIUM_INCLUDE sodium.h REQUIRED)
+    add_library(kr_sodium INTERFACE)
+    target_include_directories(kr_sodium SYSTEM INTERFACE ${KR_SODIUM_INCLUDE})
+    # The static library's headers would otherwise declare everything dllimport. Its random source
+    # is RtlGenRandom from advapi32.
+    target_compile_definitions(kr_sodium INTERFACE SODIUM_STATIC=1)
+    target_link_libraries(kr_sodium INTERFACE ${KR_SODIUM_LIB} advapi32)
 else()
     find_package(CURL REQUIRED)
     find_package(ZLIB REQUIRED)
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+    pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+    add_library(kr_sodium INTERFACE)
+    target_link_libraries(kr_sodium INTERFACE PkgConfig::SODIUM)
     add_library(kr_zlib INTERFACE)
     target_link_libraries(kr_zlib INTERFACE ZLIB::ZLIB)
     add_library(kr_minizip INTERFACE)

@@ -5,7 +5,7 @@ set -euo pipefail
 
 KR_NATIVE_PACKAGES=(
     build-essential cmake ninja-build pkg-config git python3 openssl
-    libcurl4-openssl-dev rapidjson-dev zlib1g-dev libminizip-dev libgtest-dev
+    libcurl4-openssl-dev rapidjson-dev zlib1g-dev libminizip-dev libgtest-dev libsodium-dev
     clang libclang-rt-14-dev
     nginx-light curl zip unzip libarchive-tools
 )

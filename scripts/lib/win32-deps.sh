@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the mingw-w64 cross toolchain and Wine, then cross-builds minizip and libcurl (Schannel, static)
-# from Debian's own source packages into a cache folder outside the checkout. Safe to run again: a finished
+# Installs the mingw-w64 cross toolchain and Wine, then cross-builds minizip, libcurl (Schannel, static)
+# and libsodium (static) from Debian's own source packages into a cache folder outside the checkout. Safe to run again: a finished
 # prefix and installed packages are left alone. Prints the prefix on stdout (messages go to stderr).
 set -euo pipefail
 
@@ -19,14 +19,15 @@ read_version() {
 }
 zlib_version="$(read_version zlib)"
 curl_version="$(read_version curl)"
-# The key drops the epoch; the toolchain file derives the same name.
-key="zlib-${zlib_version#*:}_curl-${curl_version}"
+sodium_version="$(read_version libsodium)"
+# Every line of the versions file in order, epochs dropped; the toolchain file derives the same name.
+key="$(sed -n 's/^\([a-z]*\)=\([^:]*:\)\{0,1\}\(.*\)$/\1-\3/p' "$versions_file" | paste -sd_)"
 cache_root="$HOME/.cache/kr-win32-deps"
 prefix="${KR_WIN32_DEPS:-$cache_root/$key}"
 stamp="$prefix/.kr-win32-deps-complete"
 
 packages=(g++-mingw-w64-i686-posix mingw-w64-tools libz-mingw-w64-dev wine wine32:i386 xvfb xauth
-  cmake ninja-build dpkg-dev imagemagick)
+  cmake ninja-build dpkg-dev imagemagick autoconf automake libtool)
 
 as_root() {
   if [[ $EUID -eq 0 ]]; then "$@"; else sudo "$@"; fi
@@ -82,18 +83,19 @@ ensure_packages() {
   fi
 }
 
-# The pinned curl source, else the newest 7.88.1 one still published.
-pick_curl_version() {
-  local available
-  available="$(apt-cache showsrc curl 2>/dev/null | sed -n 's/^Version: //p' | sort -u)"
-  if grep -qxF "$curl_version" <<<"$available"; then
-    printf '%s\n' "$curl_version"
+# The pinned source version, else the newest one of the same upstream release still published (the
+# security pocket replaces its revisions).
+pick_source_version() { # package pinned-version
+  local available upstream="${2%%-*}"
+  available="$(apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -u)"
+  if grep -qxF "$2" <<<"$available"; then
+    printf '%s\n' "$2"
     return
   fi
   local best
-  best="$(grep '^7\.88\.1-' <<<"$available" | sort -V | tail -n1 || true)"
-  [[ -n "$best" ]] || { log "no curl 7.88.1 source package available"; exit 1; }
-  log "curl source $curl_version is gone, using $best (prefix keeps the pinned name)"
+  best="$(awk -v u="$upstream-" 'index($0, u) == 1' <<<"$available" | sort -V | tail -n1 || true)"
+  [[ -n "$best" ]] || { log "no $1 $upstream source package available"; exit 1; }
+  log "$1 source $2 is gone, using $best (prefix keeps the pinned name)"
   printf '%s\n' "$best"
 }
 
@@ -149,13 +151,25 @@ build_curl() {
   cmake --install "$build" >&2
 }
 
+# Static only; no stack protector, which would pull libssp into every program that links it. Debian's
+# source carries no generated configure script.
+build_sodium() {
+  local src="$1/src" build="$1/build"
+  mkdir -p "$build"
+  (cd "$src" && autoreconf -i >&2)
+  (cd "$build" && "$src/configure" --host=i686-w64-mingw32 --prefix="$prefix" \
+    CC=i686-w64-mingw32-gcc-posix --disable-shared --enable-static --disable-ssp --disable-dependency-tracking \
+    --quiet >&2 && make -j2 >&2 && make install >&2)
+}
+
 main() {
   ensure_packages
   if [[ -f "$stamp" ]]; then
     log "up to date: $prefix"
   else
-    local work="$cache_root/src" curl_src
-    curl_src="$(pick_curl_version)"
+    local work="$cache_root/src" curl_src sodium_src
+    curl_src="$(pick_source_version curl "$curl_version")"
+    sodium_src="$(pick_source_version libsodium "$sodium_version")"
     rm -rf "$prefix"
     mkdir -p "$prefix"
     log "building minizip from zlib $zlib_version"
@@ -164,7 +178,10 @@ main() {
     log "building libcurl $curl_src"
     fetch_source "curl=$curl_src" "$work/curl"
     build_curl "$work/curl"
-    printf 'zlib=%s\ncurl=%s\n' "$zlib_version" "$curl_src" >"$stamp"
+    log "building libsodium $sodium_src"
+    fetch_source "libsodium=$sodium_src" "$work/libsodium"
+    build_sodium "$work/libsodium"
+    printf 'zlib=%s\ncurl=%s\nlibsodium=%s\n' "$zlib_version" "$curl_src" "$sodium_src" >"$stamp"
     rm -rf "$work"
     log "done: $prefix"
   fi

@@ -1,13 +1,19 @@
 // kr-pack IMAGE_DIR OUT_DIR [--package NAME] [--package-size MIB] [--jobs N]
+//         [--sign KEYFILE [--release N] [--item FILE]...]
+// kr-pack --keygen KEYFILE
 //
-// Turns the image of an installation directory into what the download server publishes.
+// Turns the image of an installation directory into what the download server publishes, signed
+// when a key is given.
 // Exit codes: 0 done, 1 a write failed, 2 unusable arguments or input.
+#include "platform/files.h"
 #include "tools/kr-pack/release_image.h"
+#include "tools/kr-pack/release_signer.h"
 #include "tools/kr-pack/release_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -18,11 +24,33 @@ constexpr int kExitUnusable = 2;
 
 const char kUsage[] =
     "usage: kr-pack IMAGE_DIR OUT_DIR [--package NAME] [--package-size MIB] [--jobs N]\n"
+    "               [--sign KEYFILE [--release N] [--item FILE]...]\n"
+    "       kr-pack --keygen KEYFILE\n"
     "  IMAGE_DIR     image of an installation directory; its Data/ folder holds the game data\n"
     "  OUT_DIR       receives NAME.zip, NAME_1.zip, ..., Data/<file>.zip and NAME.cch\n"
     "  --package     base name of the packages and the cache (default Data)\n"
     "  --package-size  MiB of file data per package (default 256)\n"
-    "  --jobs        compression threads (default: the processor count)\n";
+    "  --jobs        compression threads (default: the processor count)\n"
+    "  --sign        also write NAME.manifest, signed with the secret key in KEYFILE\n"
+    "  --release     release number of the manifest (default: one more than the one in OUT_DIR, else 1)\n"
+    "  --item        a file published beside the packages (copied into OUT_DIR), listed in the manifest\n"
+    "  --keygen      write a new key pair: the secret key into KEYFILE (owner only), the public key\n"
+    "                in hex to standard output\n";
+
+int KeyGen(const std::string& path)
+{
+    KrPublicKey publicKey;
+    std::string error;
+    kr::os::FileInfo existing;
+    bool exists = kr::os::GetFileInfo(path, existing);
+    if (!WriteNewKeyFile(path, &publicKey, error))
+    {
+        std::fprintf(stderr, "kr-pack: %s\n", error.c_str());
+        return exists ? kExitUnusable : kExitWriteFailed;
+    }
+    std::printf("%s\n", ToHex(publicKey).c_str());
+    return 0;
+}
 
 int Unusable(const std::string& message)
 {
@@ -55,6 +83,8 @@ int main(int argc, char** argv)
     std::string positional[2];
     int positionals = 0;
     ReleaseOptions options;
+    SignOptions signing;
+    std::string keyFile;
     unsigned hardware = std::thread::hardware_concurrency();
     options.jobs = hardware ? hardware : 2;
     for (int i = 1; i < argc; ++i)
@@ -82,6 +112,30 @@ int main(int argc, char** argv)
                 return Unusable("--package-size needs a number of MiB from 1 to 3584");
             options.packageSize = number << 20;
         }
+        else if (arg == "--keygen")
+        {
+            if (!hasValue || argc != 3)
+                return Unusable("--keygen takes one KEYFILE and nothing else");
+            return KeyGen(argv[++i]);
+        }
+        else if (arg == "--sign")
+        {
+            if (!hasValue)
+                return Unusable("--sign needs a key file");
+            keyFile = argv[++i];
+        }
+        else if (arg == "--release")
+        {
+            if (!hasValue || !ParseCount(argv[++i], 999999999, &number))
+                return Unusable("--release needs a number from 1 to 999999999");
+            signing.release = number;
+        }
+        else if (arg == "--item")
+        {
+            if (!hasValue)
+                return Unusable("--item needs a file");
+            signing.items.push_back(argv[++i]);
+        }
         else if (arg == "--jobs")
         {
             if (!hasValue || !ParseCount(argv[++i], 64, &number))
@@ -101,6 +155,26 @@ int main(int argc, char** argv)
     const std::string& outDir = positional[1];
     if (IsWithin(outDir, imageDir))
         return Unusable("OUT_DIR must not lie inside IMAGE_DIR");
+    if (keyFile.empty() && (signing.release || !signing.items.empty()))
+        return Unusable("--release and --item belong to --sign");
+
+    // Everything about signing is checked before a single file is written.
+    std::unique_ptr<CKrReleaseSigner> signer;
+    if (!keyFile.empty())
+    {
+        KrSecretKey secretKey;
+        std::string error, warning;
+        if (!ReadKeyFile(keyFile, &secretKey, error, warning))
+            return Unusable(error);
+        if (!warning.empty())
+            std::printf("warning: %s\n", warning.c_str());
+        signing.packageName = options.packageName;
+        signing.jobs = options.jobs;
+        signer = std::make_unique<CKrReleaseSigner>(outDir, signing, secretKey);
+        WipeSecret(secretKey.data(), secretKey.size());
+        if (!signer->Prepare())
+            return Unusable(signer->GetError());
+    }
 
     CKrReleaseImage image;
     if (!image.Scan(imageDir, options.packageName))
@@ -129,5 +203,17 @@ int main(int argc, char** argv)
     if (summary.stalePackagesRemoved)
         std::printf("; %zu stale package(s) removed", summary.stalePackagesRemoved);
     std::printf("\n");
+    if (signer)
+    {
+        SignSummary signed_;
+        if (!signer->Write(image, imageDir, summary.packages, signed_))
+        {
+            std::fprintf(stderr, "kr-pack: %s\n", signer->GetError().c_str());
+            return kExitWriteFailed;
+        }
+        std::printf("signed: %s release %llu, %zu published files, %zu files of Data/\n",
+                    signed_.manifestName.c_str(), static_cast<unsigned long long>(signed_.release), signed_.files,
+                    signed_.dataFiles);
+    }
     return 0;
 }

@@ -34,6 +34,17 @@ bool Publish(const std::string& temporary, const std::string& path, std::string&
 
 } // namespace
 
+void RunOnThreads(unsigned jobs, size_t tasks, const std::function<void()>& work)
+{
+    unsigned threads = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(tasks)));
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t)
+        pool.emplace_back(work);
+    work();
+    for (std::thread& thread : pool)
+        thread.join();
+}
+
 std::vector<std::vector<size_t>> CKrReleaseWriter::PlanPackages(const std::vector<ImageFile>& files,
                                                                 uint64_t packageSize)
 {
@@ -235,13 +246,7 @@ bool CKrReleaseWriter::Write(ReleaseSummary& summary)
                 m_progress("[" + std::to_string(j + 1) + "/" + std::to_string(jobs.size()) + "] " + line);
         }
     };
-    unsigned threads = std::max(1u, std::min<unsigned>(m_options.jobs, static_cast<unsigned>(jobs.size())));
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t)
-        pool.emplace_back(work);
-    work();
-    for (std::thread& thread : pool)
-        thread.join();
+    RunOnThreads(m_options.jobs, jobs.size(), work);
     if (failed)
         return false;
 

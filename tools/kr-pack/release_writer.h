@@ -29,6 +29,9 @@ struct ReleaseSummary
     size_t stalePackagesRemoved = 0;
 };
 
+// `work` on min(jobs, tasks) threads (at least the caller's own); each call takes tasks until none are left.
+void RunOnThreads(unsigned jobs, size_t tasks, const std::function<void()>& work);
+
 class CKrReleaseWriter
 {
 public:

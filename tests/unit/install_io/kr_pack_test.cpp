@@ -5,70 +5,21 @@
 #include "install/zip_file.h"
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/test_env.h"
+#include "tests/unit/install_io/kr_pack_run.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 
+using kr::test::Collect;
+using kr::test::Noise;
+using kr::test::Pack;
 using kr::test::ReadWholeFile;
 using kr::test::TempDir;
 using kr::test::WriteWholeFile;
 
 namespace {
-
-struct Result
-{
-    int exitCode = -1;
-    std::string output;
-};
-
-Result Pack(const TempDir& dir, const std::string& args)
-{
-    std::string packer = kr::test::Env("KR_BINARY_DIR") + "/bin/kr-pack";
-    std::string log = dir.Path() + "pack.log";
-    int status = std::system((packer + " " + args + " >'" + log + "' 2>&1").c_str());
-    Result result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.output = ReadWholeFile(log);
-    return result;
-}
-
-std::string Noise(size_t size, unsigned seed)
-{
-    std::string data(size, '\0');
-    uint32_t x = seed * 2654435761u + 7;
-    for (char& c : data)
-    {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return data;
-}
-
-// Every file below `root`, relative path -> contents; directories as path + "/" -> "".
-void Collect(const std::string& root, const std::string& relative, std::map<std::string, std::string>& out)
-{
-    std::vector<kr::os::FileInfo> entries;
-    kr::os::ListDirectory(root + relative, entries);
-    for (const auto& e : entries)
-    {
-        if (e.name == "." || e.name == "..")
-            continue;
-        std::string path = relative + e.name;
-        if (e.attributes & kr::os::kAttrDirectory)
-        {
-            out[path + "/"] = "";
-            Collect(root, path + "/", out);
-        }
-        else
-            out[path] = ReadWholeFile(root + path);
-    }
-}
 
 size_t CountEntries(const std::string& dir)
 {
@@ -137,7 +88,7 @@ TEST_F(KrPackTest, PackagesRebuildTheImageAndTheCacheDescribesData)
     std::string out = m_dir.Path() + "out/";
     // A package left from a bigger release must not survive.
     WriteWholeFile(out + "Game_4.zip", "stale");
-    Result r = Pack(m_dir, "'" + m_image + "' '" + out + "' --package Game --package-size 1 --jobs 2");
+    kr::test::PackResult r = Pack(m_dir, "'" + m_image + "' '" + out + "' --package Game --package-size 1 --jobs 2");
     ASSERT_EQ(0, r.exitCode) << r.output;
     EXPECT_NE(std::string::npos, r.output.find("Game.cch")) << r.output;
 
@@ -239,7 +190,7 @@ TEST_F(KrPackTest, UnusableInputIsRefusedWithExitTwo)
     };
     for (const auto& c : cases)
     {
-        Result r = Pack(m_dir, c.args);
+        kr::test::PackResult r = Pack(m_dir, c.args);
         EXPECT_EQ(2, r.exitCode) << c.what << ": " << r.output;
         EXPECT_NE(std::string::npos, r.output.find(c.message)) << c.what << ": " << r.output;
     }
@@ -264,7 +215,7 @@ TEST_F(KrPackTest, UnusableInputIsRefusedWithExitTwo)
     for (const auto& c : images)
     {
         WriteWholeFile(m_image + c.file, "x");
-        Result r = Pack(m_dir, "'" + m_image + "' '" + out + "'");
+        kr::test::PackResult r = Pack(m_dir, "'" + m_image + "' '" + out + "'");
         EXPECT_EQ(2, r.exitCode) << c.what << ": " << r.output;
         EXPECT_NE(std::string::npos, r.output.find(c.message)) << c.what << ": " << r.output;
         std::remove((m_image + c.file).c_str());
@@ -290,7 +241,7 @@ TEST_F(KrPackTest, UnusableInputIsRefusedWithExitTwo)
     }
     EXPECT_EQ(2, Pack(m_dir, "'" + m_image + "' '" + out + "' --package-size 4096").exitCode);
     std::rename((m_image + "Data").c_str(), (m_image + "Other").c_str());
-    Result r = Pack(m_dir, "'" + m_image + "' '" + out + "'");
+    kr::test::PackResult r = Pack(m_dir, "'" + m_image + "' '" + out + "'");
     EXPECT_EQ(2, r.exitCode);
     EXPECT_NE(std::string::npos, r.output.find("Data: missing")) << r.output;
     EXPECT_FALSE(kr::os::IsDirectory(out)) << "nothing is written for refused input";
