@@ -233,7 +233,7 @@ TEST_F(KrPackTest, UnusableInputIsRefusedWithExitTwo)
         ASSERT_EQ(0, kr::os::SeekFile64(file.get(), (4ll << 30) - 1, SEEK_SET));
         ASSERT_EQ(1u, std::fwrite("", 1, 1, file.get()));
         kr::os::CloseUniqueFile(file);
-        Result r = Pack(m_dir, "'" + m_image + "' '" + out + "'");
+        kr::test::PackResult r = Pack(m_dir, "'" + m_image + "' '" + out + "'");
         EXPECT_EQ(2, r.exitCode) << r.output;
         EXPECT_NE(std::string::npos, r.output.find("4 GiB")) << r.output;
         std::remove(big.c_str());
