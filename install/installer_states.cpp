@@ -79,6 +79,10 @@ void CKrInstaller::Transition(int next)
     {
         if (!IsAllowedTransition(from, next))
             next = Fail(ErrorInternal);
+        // The new phase's counters are in place before anyone sees its state, so progress polled
+        // within one state never goes back.
+        if (next == StateVerify)
+            ResetPhase();
         m_state.store(next, std::memory_order_release);
         int follow = EnterState(next, from);
         from = next;
@@ -383,7 +387,6 @@ bool CKrInstaller::FetchFileList(int* error)
 
 int CKrInstaller::EnterVerify()
 {
-    ResetPhase();
     m_phaseError.store(ErrorNone, std::memory_order_release);
     int error = ErrorNone;
     if (!FetchFileList(&error))

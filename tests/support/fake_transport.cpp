@@ -99,9 +99,32 @@ bool FakeClock::Sleep(uint32_t ms, const std::atomic<bool>& running)
         return running.load();
     }
     uint64_t end = NowMs() + ms;
+    std::multiset<uint64_t>::iterator wake;
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        wake = m_wakes.insert(end);
+    }
     while (running.load() && NowMs() < end)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+    {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_wakes.erase(wake);
+    }
     return running.load();
+}
+
+int FakeClock::Waiting()
+{
+    std::lock_guard<std::mutex> lock(m_wakeMutex);
+    uint64_t now = NowMs();
+    return static_cast<int>(std::distance(m_wakes.upper_bound(now), m_wakes.end()));
+}
+
+uint64_t FakeClock::NextWake()
+{
+    std::lock_guard<std::mutex> lock(m_wakeMutex);
+    auto next = m_wakes.upper_bound(NowMs());
+    return next == m_wakes.end() ? 0 : *next;
 }
 
 std::string FakeTransport::HttpDate(uint64_t fileTime)
@@ -469,6 +492,8 @@ bool FakeTransport::Serve(const std::string& method, const kr::os::TransferReque
         }
         Update(index, info.status, piece);
         sent += piece;
+        if (m_piecePauseUs.load() > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(m_piecePauseUs.load()));
     }
     *result = limit < body.size() ? kr::os::FetchResult::Failed : kr::os::FetchResult::Complete;
     return true;

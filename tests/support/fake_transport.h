@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,9 +33,16 @@ public:
     bool Sleep(uint32_t ms, const std::atomic<bool>& running) override;
     void Advance(uint64_t ms) { m_now.fetch_add(ms, std::memory_order_acq_rel); }
     void Set(uint64_t ms) { m_now.store(ms, std::memory_order_release); }
+    // Threads waiting in Sleep for a time still to come, and the earliest such time: a driver that
+    // moves the time on only when every engine thread waits, and only to the next wake-up, measures
+    // the engine's waits, not how fast the machine runs them.
+    int Waiting();
+    uint64_t NextWake();
 
 private:
     bool m_automatic;
+    std::mutex m_wakeMutex;
+    std::multiset<uint64_t> m_wakes;
     std::atomic<uint64_t> m_now{1000000};
 };
 
@@ -91,6 +99,8 @@ public:
     void Release(const std::string& path);
     // Bodies go out in pieces of this size (default 64 KiB).
     void SetPieceSize(size_t size) { m_pieceSize = size; }
+    // A real pause after every piece, so that a poller sees transfers under way.
+    void SetPiecePauseUs(int us) { m_piecePauseUs = us; }
     // Answers carry no Last-Modified (nothing can validate a range then).
     void SetNoValidators(bool on) { m_noValidators = on; }
     // Every GET that starts at a file's first byte is cut after `share` of it (0: off): only a
@@ -146,6 +156,7 @@ private:
     std::vector<Request> m_requests;
     std::atomic<bool> m_open{false};
     size_t m_pieceSize = 64 * 1024;
+    std::atomic<int> m_piecePauseUs{0};
     bool m_noValidators = false;
     std::atomic<double> m_cutFresh{0.0};
     std::map<std::string, uint64_t> m_announced;

@@ -138,6 +138,7 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
         for (const auto& item : items)
             engine.AddItem(item.first, item.second, false);
         engine.Start();
+        auto lastAdvance = std::chrono::steady_clock::now();
         while (clock.NowMs() - start < maxVirtualMs && std::chrono::steady_clock::now() < realDeadline)
         {
             int previousState = run.state;
@@ -151,7 +152,20 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
                 break;
             if (stop && stop(engine, run))
                 break;
-            clock.Advance(stepMs);
+            // The time moves on to the next wake-up once all five engine threads wait for one (or,
+            // when one of them is gone or held by a transfer for long, by a step every 50 ms).
+            auto now = std::chrono::steady_clock::now();
+            if (clock.Waiting() >= 5)
+            {
+                uint64_t next = clock.NextWake();
+                clock.Advance(next > clock.NowMs() ? next - clock.NowMs() : stepMs);
+                lastAdvance = now;
+            }
+            else if (now - lastAdvance > std::chrono::milliseconds(50))
+            {
+                clock.Advance(stepMs);
+                lastAdvance = now;
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         engine.GetStatus(&run.state, &run.doneMB, &run.totalMB, &run.doneCount, &run.totalCount);
