@@ -311,9 +311,9 @@ int CKrInstaller::UpdateStep()
     if (!item)
     {
         m_clock->Sleep(m_settings.timings.idleMs, m_controlRunning);
+        // Every item is done: no pause before state 6, it would only cost the player time.
         if (!PhaseDone())
             return StateUpdate;
-        m_clock->Sleep(m_settings.timings.roundMs, m_controlRunning);
         int error = m_phaseError.load(std::memory_order_acquire);
         if (error != ErrorNone)
             return Fail(error);

@@ -201,7 +201,7 @@ int main(int argc, char** argv)
             shownState = state;
             if (state == CKrInstaller::StateFinished || state == CKrInstaller::StateFailed)
                 break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         error = engine.GetErrorCode();
         counters = engine.GetCounters();
