@@ -1,5 +1,5 @@
 // kr-install --server HOST[:PORT][/PREFIX] --dir DIR [--package NAME] [--helper-build]
-//            [--item NAME:SIZE[:extract]]... [--connections N] [--limit-rate KB]
+//            [--item NAME:SIZE[:extract]]... [--connections N] [--limit-rate KB] [--timeline]
 //
 // Runs one installation engine on DIR until it finishes or fails, with a progress bar on a terminal
 // and plain lines otherwise. Exit status: 0 finished, 10 + the engine's error code when it failed,
@@ -28,14 +28,15 @@ namespace
 
 const char kUsage[] =
     "usage: kr-install --server HOST[:PORT][/PREFIX] --dir DIR [--package NAME] [--helper-build]\n"
-    "                  [--item NAME:SIZE[:extract]]... [--connections N] [--limit-rate KB]\n"
+    "                  [--item NAME:SIZE[:extract]]... [--connections N] [--limit-rate KB] [--timeline]\n"
     "  --server        download server, without scheme\n"
     "  --dir           installation directory\n"
     "  --package       package base name (helper build; the launcher build always uses Data)\n"
     "  --helper-build  behave as the install helper's engine instead of the launcher's\n"
     "  --item          an extra file fetched by its plain name; with :extract it is unpacked too\n"
     "  --connections   transfers at once, 1 to 4 (default 4)\n"
-    "  --limit-rate    kilobytes per second for all transfers together (0: no limit)\n";
+    "  --limit-rate    kilobytes per second for all transfers together (0: no limit)\n"
+    "  --timeline      print when each state began (seen every 20 ms) and the scan's time\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -108,6 +109,8 @@ int main(int argc, char** argv)
 {
     std::string server, dir, package = "Data";
     bool helper = false;
+    bool timeline = false;
+    std::vector<std::pair<int, double>> phases; // state, seconds since the start
     std::vector<Item> items;
     int connections = 4;
     uint64_t limitKB = 0;
@@ -122,6 +125,8 @@ int main(int argc, char** argv)
         }
         if (arg == "--helper-build")
             helper = true;
+        else if (arg == "--timeline")
+            timeline = true;
         else if ((arg == "--server" || arg == "--dir" || arg == "--package" || arg == "--item" ||
                   arg == "--connections" || arg == "--limit-rate") &&
                  !hasValue)
@@ -198,6 +203,8 @@ int main(int argc, char** argv)
                 std::fflush(stdout);
                 lastLine = now;
             }
+            if (state != shownState)
+                phases.emplace_back(state, std::chrono::duration<double>(now - started).count());
             shownState = state;
             if (state == CKrInstaller::StateFinished || state == CKrInstaller::StateFailed)
                 break;
@@ -218,6 +225,13 @@ int main(int argc, char** argv)
                 "scan %u ms\n",
                 StateName(state), counters.doneItems, counters.totalItems, done, total, seconds,
                 counters.downloadFailures, counters.extractFailures, counters.scanMs);
+    if (timeline)
+    {
+        std::printf("timeline:");
+        for (const std::pair<int, double>& phase : phases)
+            std::printf(" %s %.2f s;", StateName(phase.first), phase.second);
+        std::printf(" scan %u ms\n", counters.scanMs);
+    }
     if (state == CKrInstaller::StateFailed)
     {
         std::printf("error %d (%s)\n", error, KrInstallerErrorName(error));
