@@ -221,10 +221,7 @@ int main(int argc, char** argv)
         std::printf("interrupted in state %d (%s) after %.1f s\n", state, StateName(state), seconds);
         return 130;
     }
-    std::printf("%s: %u of %u items, %.1f of %.1f MB in %.1f s; %u failed downloads, %u failed extractions; "
-                "scan %u ms\n",
-                StateName(state), counters.doneItems, counters.totalItems, done, total, seconds,
-                counters.downloadFailures, counters.extractFailures, counters.scanMs);
+    // Before the summary, which stays the last line for scripts.
     if (timeline)
     {
         std::printf("timeline:");
@@ -232,6 +229,10 @@ int main(int argc, char** argv)
             std::printf(" %s %.2f s;", StateName(phase.first), phase.second);
         std::printf(" scan %u ms\n", counters.scanMs);
     }
+    std::printf("%s: %u of %u items, %.1f of %.1f MB in %.1f s; %u failed downloads, %u failed extractions; "
+                "scan %u ms\n",
+                StateName(state), counters.doneItems, counters.totalItems, done, total, seconds,
+                counters.downloadFailures, counters.extractFailures, counters.scanMs);
     if (state == CKrInstaller::StateFailed)
     {
         std::printf("error %d (%s)\n", error, KrInstallerErrorName(error));
