@@ -155,9 +155,16 @@ public:
             // The default is 2 per HTTP/1.1 server on older systems and under some settings: the
             // engine's parallel transfers would queue behind each other. Process-wide, so it is set
             // before any connection of this session exists.
-            DWORD conns = m_maxConnections.load(std::memory_order_acquire);
-            InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &conns, sizeof conns);
-            InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &conns, sizeof conns);
+            // Only ever raised: the process's other users (the embedded browser) keep a higher one.
+            const DWORD options[] = {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER};
+            for (DWORD option : options)
+            {
+                DWORD conns = m_maxConnections.load(std::memory_order_acquire);
+                DWORD current = 0, length = sizeof current;
+                if (InternetQueryOptionA(nullptr, option, &current, &length) && current >= conns)
+                    continue;
+                InternetSetOptionA(nullptr, option, &conns, sizeof conns);
+            }
             m_session.Reset(session);
         }
         m_open.store(true, std::memory_order_release);
