@@ -97,8 +97,9 @@ class StagedSink : public kr::os::DownloadSink
 {
 public:
     StagedSink(const KrDownloadJob& job, const PartialInfo& previous, uint64_t offset, int slot,
-               CKrTransferProgress* progress)
-        : m_job(job), m_previous(previous), m_offset(offset), m_slot(slot), m_progress(progress)
+               CKrTransferProgress* progress, CKrRateLimiter* limiter, const std::atomic<bool>& keepRunning)
+        : m_job(job), m_previous(previous), m_offset(offset), m_slot(slot), m_progress(progress),
+          m_limiter(limiter), m_keepRunning(keepRunning)
     {
     }
 
@@ -106,7 +107,13 @@ public:
     {
         answer = info;
         bool ranged = false;
-        if (info.status == 206)
+        if (m_job.rangeLength > 0)
+        {
+            if (!AcceptPiece(info))
+                return false;
+            ranged = m_offset > 0;
+        }
+        else if (info.status == 206)
         {
             // Only the continuation asked for, of the same file, is taken.
             if (m_offset == 0 || !info.hasContentRange || info.rangeFirst != m_offset || !info.hasCompleteLength ||
@@ -132,7 +139,7 @@ public:
         }
         else
             return false; // the caller classifies the status
-        if (hasTotal && total > m_job.maxSize)
+        if (m_job.rangeLength == 0 && hasTotal && total > m_job.maxSize)
         {
             tooLarge = true;
             return false;
@@ -163,7 +170,7 @@ public:
         }
         // What validates these bytes, before the first of them arrives.
         PartialInfo next;
-        next.size = total;
+        next.size = m_job.rangeLength > 0 ? m_job.expectedSize : total;
         next.lastModified = info.hasLastModified ? info.lastModified : 0;
         next.lastModifiedText = Clean(info.lastModifiedText);
         next.etag = Clean(info.etag);
@@ -184,6 +191,8 @@ public:
             tooLarge = true;
             return false;
         }
+        if (m_limiter && !m_limiter->Acquire(size, m_keepRunning))
+            return false;
         if (!m_writer.Write(data, size))
         {
             writeFailed = true;
@@ -207,10 +216,40 @@ public:
     bool tooLarge = false;
     bool missingHeaders = false;
     bool upToDate = false;
+    bool rangeIgnored = false;
     bool localFailure = false;
     bool writeFailed = false;
 
 private:
+    // A piece: only a 206 with exactly the bytes asked for, of the file the query described.
+    bool AcceptPiece(const kr::os::RemoteFileInfo& info)
+    {
+        if (info.status == 200)
+        {
+            rangeIgnored = true;
+            return false;
+        }
+        if (info.status == 416)
+        {
+            mismatch = true;
+            return false;
+        }
+        if (info.status != 206)
+            return false;
+        uint64_t first = m_job.rangeOffset + m_offset;
+        uint64_t last = m_job.rangeOffset + m_job.rangeLength - 1;
+        if (!info.hasContentRange || info.rangeFirst != first || info.rangeLast != last || !info.hasCompleteLength ||
+            info.completeLength != m_job.expectedSize ||
+            (m_job.expectedLastWrite != 0 && info.hasLastModified && info.lastModified != m_job.expectedLastWrite))
+        {
+            mismatch = true;
+            return false;
+        }
+        hasTotal = true;
+        total = m_job.rangeLength;
+        return true;
+    }
+
     void Report()
     {
         if (!m_progress)
@@ -232,6 +271,8 @@ private:
     uint64_t m_offset;
     int m_slot;
     CKrTransferProgress* m_progress;
+    CKrRateLimiter* m_limiter;
+    const std::atomic<bool>& m_keepRunning;
     CKrFileWriter m_writer;
 };
 
@@ -272,6 +313,8 @@ const char* KrFetchOutcomeName(KrFetchOutcome outcome)
         return "local failure";
     case KrFetchOutcome::Cancelled:
         return "cancelled";
+    case KrFetchOutcome::RangeIgnored:
+        return "range ignored";
     }
     return "?";
 }
@@ -341,6 +384,47 @@ KrFetchOutcome CKrDownloadServer::Classify(int status)
     if (status == 0 || status == 408 || status == 429 || (status >= 500 && status <= 599))
         return KrFetchOutcome::Transient;
     return KrFetchOutcome::Refused;
+}
+
+bool CKrDownloadServer::JoinPieces(const std::vector<std::string>& pieces, const std::string& stagedPath,
+                                   const std::string& infoPath, const std::string& firstInfoPath)
+{
+    if (pieces.empty())
+        return false;
+    // The first piece becomes the file, so only the later ones are copied.
+    DiscardStaged(stagedPath, infoPath);
+    if (!MoveIntoPlace(pieces[0], stagedPath))
+        return false;
+    uint64_t size = 0;
+    if (!kr::os::GetFileSize(stagedPath, &size))
+        return false;
+    CKrFileWriter writer;
+    if (!writer.OpenAt(stagedPath, size))
+        return false;
+    std::vector<char> buffer(1 << 20);
+    for (size_t i = 1; i < pieces.size(); ++i)
+    {
+        kr::os::UniqueFile in = kr::os::OpenUniqueFile(pieces[i], "rb");
+        if (!in)
+            return false;
+        for (;;)
+        {
+            size_t n = std::fread(buffer.data(), 1, buffer.size(), in.get());
+            if (n == 0)
+                break;
+            if (!writer.Write(buffer.data(), n))
+                return false;
+        }
+        if (std::ferror(in.get()))
+            return false;
+    }
+    if (!writer.Close())
+        return false;
+    // Only a whole file gets the sidecar that lets a later run confirm it instead of fetching it.
+    uint64_t infoSize = 0;
+    if (!kr::os::GetFileSize(firstInfoPath, &infoSize))
+        return true; // nothing validates it: a later run fetches it again
+    return MoveIntoPlace(firstInfoPath, infoPath);
 }
 
 void CKrDownloadServer::DiscardStaged(const std::string& stagedPath, const std::string& infoPath)
@@ -423,9 +507,10 @@ KrDownloadResult CKrDownloadServer::Attempt(const KrDownloadJob& job, int slot, 
     PartialInfo previous;
     uint64_t staged = 0;
     bool haveStaged = kr::os::GetFileSize(job.stagedPath, &staged);
+    const uint64_t limit = job.rangeLength > 0 ? job.rangeLength : UINT64_MAX;
     if (haveStaged && LoadInfo(job.infoPath, previous))
     {
-        if (staged > previous.size ||
+        if (staged > previous.size || staged > limit ||
             (job.hasExpected && (previous.size != job.expectedSize ||
                                  (previous.lastModified != 0 && previous.lastModified != job.expectedLastWrite))))
             previous = PartialInfo();
@@ -435,7 +520,26 @@ KrDownloadResult CKrDownloadServer::Attempt(const KrDownloadJob& job, int slot, 
     uint64_t offset = 0;
     kr::os::TransferRequest request;
     request.url = MakeUrl(job.remoteName);
-    if (previous.valid && staged > 0 && previous.size > 0)
+    if (job.rangeLength > 0)
+    {
+        if (previous.valid && staged == job.rangeLength)
+        {
+            // This run's query confirmed the file the piece was cut from.
+            result.outcome = KrFetchOutcome::Done;
+            result.size = staged;
+            return result;
+        }
+        if (previous.valid && staged > 0)
+        {
+            offset = staged;
+            request.ifRange = previous.Validator();
+        }
+        else if (haveStaged)
+            DiscardStaged(job.stagedPath, job.infoPath);
+        request.offset = job.rangeOffset + offset;
+        request.length = job.rangeLength - offset;
+    }
+    else if (previous.valid && staged > 0 && previous.size > 0)
     {
         // A complete file is confirmed with its last byte.
         offset = staged < previous.size ? staged : previous.size - 1;
@@ -446,7 +550,7 @@ KrDownloadResult CKrDownloadServer::Attempt(const KrDownloadJob& job, int slot, 
         DiscardStaged(job.stagedPath, job.infoPath);
     result.resumedFrom = offset;
 
-    StagedSink sink(job, previous, offset, slot, m_progress);
+    StagedSink sink(job, previous, offset, slot, m_progress, m_limiter, keepRunning);
     kr::os::FetchResult fetched = connection->Fetch(request, sink, keepRunning);
     bool closed = sink.CloseFile();
     result.status = sink.answer.status;
@@ -468,6 +572,8 @@ KrDownloadResult CKrDownloadServer::Attempt(const KrDownloadJob& job, int slot, 
         }
         else if (sink.mismatch)
             *restart = true;
+        else if (sink.rangeIgnored)
+            result.outcome = KrFetchOutcome::RangeIgnored;
         else if (sink.tooLarge)
             result.outcome = KrFetchOutcome::TooLarge;
         else if (sink.missingHeaders)

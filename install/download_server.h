@@ -10,12 +10,14 @@
 // replaces it from the first byte; a 416 or a 206 that does not fit drops the partial file and the
 // transfer starts again from the first byte at once. A staged file that is already complete is
 // confirmed with a one-byte range, so an unchanged file is never transferred twice.
+#include "install/rate_limiter.h"
 #include "platform/download.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Receives the byte count to show for the transfer running in a slot (0 control thread, 1..3
 // workers); already scaled to the item's progress size and never above it.
@@ -37,6 +39,7 @@ enum class KrFetchOutcome
     TooLarge,     // a size the engine cannot hold
     LocalFailure, // the local file could not be created or moved into place
     Cancelled,    // the engine is stopping
+    RangeIgnored, // a piece of a file was asked for and the server answered with the whole file
 };
 const char* KrFetchOutcomeName(KrFetchOutcome outcome);
 
@@ -70,6 +73,11 @@ struct KrDownloadJob
     uint64_t progressSize = 0;
     // Larger files are refused as TooLarge.
     uint64_t maxSize = 0xFFFFFFFFull;
+    // A piece of the file (rangeLength > 0, with the expected validator): bytes rangeOffset to
+    // rangeOffset + rangeLength - 1 of it go to stagedPath, which then holds only them. A server
+    // that answers with the whole file ends the attempt as RangeIgnored, nothing written.
+    uint64_t rangeOffset = 0;
+    uint64_t rangeLength = 0;
 };
 
 struct KrDownloadResult
@@ -97,6 +105,8 @@ public:
     // must outlive this object.
     void Configure(const std::string& server, const std::string& agent, kr::os::Transport* transport);
     void SetProgress(CKrTransferProgress* progress) { m_progress = progress; }
+    // Every body byte waits on it; not owned, null for no limit.
+    void SetRateLimiter(CKrRateLimiter* limiter) { m_limiter = limiter; }
 
     // Opens the session and asks for `probeName` (the file-list cache), twice if need be; true when
     // an answer was 200.
@@ -116,6 +126,11 @@ public:
     // Status codes as the retry rules see them (200 and 206 are Done).
     static KrFetchOutcome Classify(int status);
 
+    // Joins complete pieces (in order) into `stagedPath`; the first piece's sidecar, which
+    // describes the whole file, becomes `infoPath`. False (the pieces as they were, or the first
+    // one moved) when the disk refuses.
+    static bool JoinPieces(const std::vector<std::string>& pieces, const std::string& stagedPath,
+                           const std::string& infoPath, const std::string& firstInfoPath);
     // Drops a staged file and its sidecar.
     static void DiscardStaged(const std::string& stagedPath, const std::string& infoPath);
 
@@ -129,6 +144,7 @@ private:
     std::string m_agent;
     kr::os::Transport* m_transport = nullptr;
     CKrTransferProgress* m_progress = nullptr;
+    CKrRateLimiter* m_limiter = nullptr;
     // One per slot, each used only by the slot's thread.
     std::unique_ptr<kr::os::TransferConnection> m_connections[kSlots];
 };

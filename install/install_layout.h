@@ -6,6 +6,7 @@
 //   installDir + P + ".install", P_i ...    package markers (one rule for writing, testing, deleting)
 //   installDir + P + ".download\\"          the staging folder; the scan never looks inside it:
 //       P.zip, P_1.zip, ...                 packages until they are extracted
+//       pieces\P_1.zip.<n>                  byte ranges of a package until they are joined
 //       files\\<name>.zip                   per-file zips until they are extracted
 //       items\\<name>                       directly fetched items until they are complete
 //       P.cch                               the file list until it is complete and readable
@@ -33,6 +34,11 @@ public:
 
     std::string StagingDir() const { return m_installDir + m_packageName + kStagingSuffix + "\\"; }
     std::string StagedPackage(int index) const { return StagingDir() + PackageName(index); }
+    // Piece `index` of the package staged at `stagedPackage`.
+    std::string PiecePath(const std::string& stagedPackage, int index) const
+    {
+        return StagingDir() + "pieces\\" + BareOf(stagedPackage) + "." + std::to_string(index);
+    }
     std::string StagedFileZip(const std::string& name) const { return StagingDir() + "files\\" + name + ".zip"; }
     std::string StagedItem(const std::string& name) const { return StagingDir() + "items\\" + name; }
     std::string StagedCache() const { return StagingDir() + CacheName(); }
@@ -47,6 +53,12 @@ public:
     static constexpr const char* kStagingSuffix = ".download";
 
 private:
+    static std::string BareOf(const std::string& path)
+    {
+        size_t slash = path.find_last_of("/\\");
+        return slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+
     std::string m_installDir;
     std::string m_packageName;
 };

@@ -118,6 +118,10 @@ int CKrInstaller::Init(const std::string& packageName, const std::string& instal
         transport = m_ownedTransport.get();
     }
     m_server.Configure(server, m_packageName, transport);
+    transport->SetConnectionLimit(static_cast<unsigned>(Connections()));
+    m_rateLimiter.SetClock(m_clock);
+    m_rateLimiter.SetRate(m_settings.transfers.rateLimit);
+    m_server.SetRateLimiter(m_settings.transfers.rateLimit > 0 ? &m_rateLimiter : nullptr);
     m_freshInstall = !FileExists(m_layout.CachePath());
     if (!IsLauncher() && m_freshInstall && m_settings.checkDirectX)
     {
@@ -324,6 +328,12 @@ void CKrInstaller::CountDownloadFailure(int slot)
     CKrScopedLock lock(m_countersMutex);
     m_slotBytes[slot] = 0;
     ++m_counters.downloadFailures;
+}
+
+void CKrInstaller::UndoDoneBytes(uint64_t bytes)
+{
+    CKrScopedLock lock(m_countersMutex);
+    m_counters.doneBytes -= bytes < m_counters.doneBytes ? bytes : m_counters.doneBytes;
 }
 
 void CKrInstaller::CountExtractFailure(uint64_t undoBytes)

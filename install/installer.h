@@ -15,6 +15,7 @@
 #include "install/installer_errors.h"
 #include "install/installer_events.h"
 #include "install/item_queue.h"
+#include "install/rate_limiter.h"
 #include "install/retry_policy.h"
 #include "services/mutex.h"
 #include "services/thread.h"
@@ -57,6 +58,20 @@ struct InstallItem
     // Retry bookkeeping, changed only by the thread that holds the item.
     uint16_t repeats = 0;            // faults that repeat on the same bytes
     uint16_t transientFailures = 0;  // faults that may pass
+
+    // Fresh install, packages fetched in pieces over several connections. A piece points to its
+    // package and names its bytes; the package owns its pieces.
+    InstallItem* package = nullptr;
+    int32_t pieceIndex = -1;
+    uint64_t rangeOffset = 0;
+    uint64_t rangeLength = 0;
+    std::vector<std::unique_ptr<InstallItem>> pieces;
+    std::atomic<int> piecesLeft{0};
+    std::atomic<uint64_t> pieceBytesDone{0};
+    std::atomic<bool> rangesRefused{false}; // the server answered a piece with the whole file
+    std::atomic<bool> givenUp{false};
+    bool wholeOnly = false; // fetched in one piece from now on
+    std::atomic<bool> staging{false}; // counted against the packages staged ahead
 };
 
 enum class KrInstallerBuild
@@ -71,11 +86,26 @@ struct CKrInstallerTimings
     uint32_t startDelayMs = 500;     // before the first request of the control thread and workers
     uint32_t idleMs = 20;            // a queue was empty
     uint32_t roundMs = 100;          // between idle worker rounds, before state 6, in state 6
-    uint32_t backlogWaitMs = 4000;   // longest pause while more than 2 packages wait for extraction
     uint32_t directXPollMs = 500;    // between probes for the DirectX runtime
     uint32_t directXSettleMs = 4000; // after the runtime appeared
     uint32_t retryFirstMs = 1000;    // back-off after the first failure of an item (see CKrBackoff)
     uint32_t retryMaxMs = 60000;     // the back-off's cap
+};
+
+// How the engine uses the network.
+struct CKrTransferSettings
+{
+    // Transfers at once, 1..4: the control thread and up to three workers, in a fresh install and in
+    // the update phase alike.
+    int connections = 4;
+    // A package of at least twice this size is fetched in byte ranges of at least this size, one
+    // per connection, so that even one large package fills the line; 0 never splits.
+    uint64_t rangeMinBytes = 4ull << 20;
+    // Packages that may be downloading or waiting for extraction at once beyond the connections:
+    // the disk never holds more than connections + this many packages that are not extracted.
+    int packagesAhead = 2;
+    // Bytes per second for all transfers together; 0 is no limit.
+    uint64_t rateLimit = 0;
 };
 
 struct CKrInstallerSettings
@@ -88,6 +118,7 @@ struct CKrInstallerSettings
     std::string helperText2;
     std::string helperSecondDir;
     CKrInstallerTimings timings;
+    CKrTransferSettings transfers;
     // Events for the owner (launcher build only); not owned, null sends none.
     CKrInstallerEvents* events = nullptr;
     // The transfers; not owned and it must outlive the engine. Null: the system transport.
@@ -241,6 +272,17 @@ private:
     bool PhaseDone();
     void WorkerMain(int slot);
     void InstallMain();
+    // One unit of a fresh install's downloads in `slot`: a piece of a package already begun, a new
+    // package while the staging bound allows it, or (the control thread only) an added item. False
+    // when there was nothing to take.
+    bool FreshFetch(int slot, const std::atomic<bool>& running, bool control);
+    void FetchPackage(InstallItem* item, int slot, const std::atomic<bool>& running);
+    void FetchPiece(InstallItem* piece, int slot, const std::atomic<bool>& running);
+    // After the last piece: joined into the staged package and queued for extraction, or (ranges
+    // refused, the join failed) the package goes back for a download in one piece.
+    void FinishPieces(InstallItem* package, int slot);
+    void PackageLeavesStaging(InstallItem* package);
+    int Connections() const;
     void InstallPackage(InstallItem* item);
     void InstallSingleFile(InstallItem* item);
     // 1 extracted, 0 failed, -1 stopped (nothing counted).
@@ -248,7 +290,6 @@ private:
                    bool* damaged, std::vector<std::string>* written);
     void ExtractInPlace(InstallItem* item, const std::atomic<bool>& running);
     void WriteMarker(const InstallItem* item);
-    void WaitForInstallBacklog();
     std::string ItemDir(const InstallItem* item) const;
     std::string StagedPackagePath(const InstallItem* item) const;
     bool IsLauncher() const { return m_settings.build == KrInstallerBuild::Launcher; }
@@ -264,6 +305,7 @@ private:
     void CountDownloadFailure(int slot);
     // `undoBytes`: a download whose content did not get into place leaves the done bytes again.
     void CountExtractFailure(uint64_t undoBytes = 0);
+    void UndoDoneBytes(uint64_t bytes);
 
     CKrInstallerSettings m_settings;
     CKrEngineClock* m_clock = nullptr;
@@ -313,4 +355,11 @@ private:
     ItemMap m_itemMap;
     CKrItemQueue m_downloadQueue;
     CKrItemQueue m_installQueue;
+    // Pieces of packages already begun; taken before a new package is begun.
+    CKrItemQueue m_pieceQueue;
+    // Packages begun and not yet extracted (or given up).
+    std::atomic<int> m_packagesStaged{0};
+    // The server answered a range with the whole file: packages are no longer cut.
+    std::atomic<bool> m_rangesRefused{false};
+    CKrRateLimiter m_rateLimiter;
 };

@@ -22,6 +22,8 @@
 #include "platform/threads.h"
 
 #include <algorithm>
+#include <map>
+#include <thread>
 
 bool CKrInstaller::IsAllowedTransition(int from, int to)
 {
@@ -224,17 +226,60 @@ int CKrInstaller::EnterDecide()
 // cannot hold is an error, never the end of the release.
 bool CKrInstaller::NumberPackages()
 {
+    // The first answer for each package comes from a batch asked side by side, one query per
+    // connection (the workers do not transfer yet): a release is numbered in a few round trips
+    // rather than one per package. Answers are still taken in order.
+    std::map<int, KrQueryResult> ahead;
+    auto askAhead = [&](int from) {
+        std::vector<int> indices;
+        for (int j = from; j < kMaxPackages && static_cast<int>(indices.size()) < Connections(); ++j)
+            if (!FileExists(m_layout.MarkerPath(j)))
+                indices.push_back(j);
+        std::vector<KrQueryResult> answers(indices.size());
+        std::vector<std::thread> threads;
+        for (size_t k = 1; k < indices.size(); ++k)
+        {
+            auto ask = [&, k] { answers[k] = m_server.Query(m_layout.PackageName(indices[k]), static_cast<int>(k)); };
+            try
+            {
+                threads.emplace_back(ask);
+            }
+            catch (const std::exception&)
+            {
+                ask(); // no thread to spare: asked here, one after the other
+            }
+        }
+        if (!indices.empty())
+            answers[0] = m_server.Query(m_layout.PackageName(indices[0]), 0);
+        for (std::thread& thread : threads)
+            thread.join();
+        for (size_t k = 0; k < indices.size(); ++k)
+            ahead[indices[k]] = answers[k];
+    };
     for (int i = 0; i < kMaxPackages; ++i)
     {
         if (FileExists(m_layout.MarkerPath(i)))
             continue;
         std::string name = m_layout.PackageName(i);
         uint32_t transient = 0, repeats = 0;
+        if (ahead.find(i) == ahead.end())
+        {
+            ahead.clear();
+            askAhead(i);
+        }
         for (;;)
         {
             if (!m_controlRunning.load(std::memory_order_acquire))
                 return false;
-            KrQueryResult query = m_server.Query(name, 0);
+            KrQueryResult query;
+            auto first = ahead.find(i);
+            if (first != ahead.end())
+            {
+                query = first->second;
+                ahead.erase(first);
+            }
+            else
+                query = m_server.Query(name, 0);
             if (query.outcome == KrFetchOutcome::NotFound)
                 return true;
             if (query.outcome == KrFetchOutcome::Cancelled)

@@ -33,16 +33,10 @@ std::string CKrInstaller::StagedPackagePath(const InstallItem* item) const
     return item->packageIndex >= 0 ? m_layout.StagedPackage(item->packageIndex) : m_layout.StagedItem(item->name);
 }
 
-void CKrInstaller::WaitForInstallBacklog()
+int CKrInstaller::Connections() const
 {
-    // Up to the backlog wait, but no longer than the install thread needs to catch up.
-    for (uint32_t waited = 0; waited < m_settings.timings.backlogWaitMs; waited += 20)
-    {
-        if (m_installQueue.Size() <= 2)
-            return;
-        if (!m_clock->Sleep(20, m_controlRunning))
-            return;
-    }
+    int n = m_settings.transfers.connections;
+    return n < 1 ? 1 : (n > CKrDownloadServer::kSlots ? CKrDownloadServer::kSlots : n);
 }
 
 // --- failures -------------------------------------------------------------------------------------
@@ -50,6 +44,16 @@ void CKrInstaller::WaitForInstallBacklog()
 void CKrInstaller::GiveUp(InstallItem* item, int errorCode)
 {
     item->status.store(ItemGivenUp, std::memory_order_release);
+    if (item->package)
+    {
+        // A piece that cannot be fetched gives its package up, once.
+        item = item->package;
+        if (item->givenUp.exchange(true, std::memory_order_acq_rel))
+            return;
+        item->status.store(ItemGivenUp, std::memory_order_release);
+    }
+    if (item->flags & ItemPackage)
+        PackageLeavesStaging(item);
     int none = ErrorNone;
     m_phaseError.compare_exchange_strong(none, errorCode, std::memory_order_acq_rel);
     CKrScopedLock lock(m_countersMutex);
@@ -92,55 +96,195 @@ void CKrInstaller::HandleFetchFailure(InstallItem* item, KrFetchOutcome outcome,
 
 int CKrInstaller::FreshStep()
 {
-    InstallItem* item = m_freshQueue.Take(Now());
-    if (!item)
+    if (FreshFetch(0, m_controlRunning, true))
+        return StateFreshInstall;
+    m_clock->Sleep(m_settings.timings.idleMs, m_controlRunning);
+    if (!PhaseDone())
+        return StateFreshInstall;
+    // A package given up keeps the run here: the markers stay, so that the next run fetches only
+    // what is missing, and the files beside Data/ are never left out unnoticed.
+    int error = m_phaseError.load(std::memory_order_acquire);
+    if (error != ErrorNone)
+        return Fail(error);
+    return m_directXSetupStarted.load(std::memory_order_acquire) ? StateWaitDirectX : StateVerify;
+}
+
+bool CKrInstaller::FreshFetch(int slot, const std::atomic<bool>& running, bool control)
+{
+    if (InstallItem* piece = m_pieceQueue.Take(Now()))
     {
-        m_clock->Sleep(m_settings.timings.idleMs, m_controlRunning);
-        if (!PhaseDone())
-            return StateFreshInstall;
-        // A package given up keeps the run here: the markers stay, so that the next run fetches only
-        // what is missing, and the files beside Data/ are never left out unnoticed.
-        int error = m_phaseError.load(std::memory_order_acquire);
-        if (error != ErrorNone)
-            return Fail(error);
-        return m_directXSetupStarted.load(std::memory_order_acquire) ? StateWaitDirectX : StateVerify;
+        FetchPiece(piece, slot, running);
+        return true;
     }
+    // Packages are large: the disk holds no more of them than the connections fetch plus a few that
+    // wait for extraction. A package that comes back (damaged, ranges refused) is counted already.
+    const int bound = Connections() + (m_settings.transfers.packagesAhead > 0 ? m_settings.transfers.packagesAhead : 0);
+    InstallItem* item = m_freshQueue.Take(Now(), [&](const InstallItem& i) {
+        if (!(i.flags & ItemPackage))
+            return control; // added items belong to the control thread
+        if (i.staging.load(std::memory_order_acquire))
+            return true;
+        int staged = m_packagesStaged.load(std::memory_order_acquire);
+        while (staged < bound)
+        {
+            if (m_packagesStaged.compare_exchange_weak(staged, staged + 1, std::memory_order_acq_rel))
+                return true;
+        }
+        return false;
+    });
+    if (!item)
+        return false;
     item->status.store(ItemDownloading, std::memory_order_release);
     if (item->flags & ItemPackage)
     {
-        KrDownloadJob job;
-        job.remoteName = item->name;
-        job.stagedPath = StagedPackagePath(item);
-        job.infoPath = m_layout.InfoPath(job.stagedPath);
-        job.hasExpected = item->packageIndex >= 0;
-        job.expectedSize = item->size;
-        job.expectedLastWrite = item->lastWrite;
-        job.progressSize = item->downloadSize;
-        KrDownloadResult result = m_server.Download(job, 0, m_controlRunning);
-        if (result.outcome != KrFetchOutcome::Done)
-        {
-            HandleFetchFailure(item, result.outcome, 0, m_freshQueue);
-            return StateFreshInstall;
-        }
-        CompleteTransfer(0, item->downloadSize, false);
-        size_t waiting = m_installQueue.Size();
-        m_installQueue.Push(item);
-        // Packages are large: do not let the disk fill with ones that wait for extraction.
-        if (waiting > 2)
-            WaitForInstallBacklog();
-        return StateFreshInstall;
+        item->staging.store(true, std::memory_order_release);
+        FetchPackage(item, slot, running);
+        return true;
     }
-    KrDownloadResult result = FetchDirect(item, 0, m_controlRunning);
+    KrDownloadResult result = FetchDirect(item, slot, running);
     if (result.outcome != KrFetchOutcome::Done && result.outcome != KrFetchOutcome::UpToDate)
     {
-        HandleFetchFailure(item, result.outcome, 0, m_freshQueue);
-        return StateFreshInstall;
+        HandleFetchFailure(item, result.outcome, slot, m_freshQueue);
+        return true;
     }
     if (item->flags & ItemExtract)
-        ExtractInPlace(item, m_controlRunning);
+        ExtractInPlace(item, running);
     item->status.store(ItemDone, std::memory_order_release);
-    CompleteTransfer(0, item->downloadSize, true);
-    return StateFreshInstall;
+    CompleteTransfer(slot, item->downloadSize, true);
+    return true;
+}
+
+void CKrInstaller::FetchPackage(InstallItem* item, int slot, const std::atomic<bool>& running)
+{
+    const uint64_t minPiece = m_settings.transfers.rangeMinBytes;
+    const int connections = Connections();
+    // A package staged whole by an earlier attempt (or run) is resumed or confirmed as it is.
+    uint64_t stagedSize = 0;
+    bool stagedWhole = kr::os::GetFileSize(StagedPackagePath(item), &stagedSize);
+    if (!item->wholeOnly && !stagedWhole && !m_rangesRefused.load(std::memory_order_acquire) &&
+        item->packageIndex >= 0 && minPiece > 0 && connections > 1 && item->size >= 2 * minPiece)
+    {
+        // Pieces of at least minPiece bytes, one per connection at most; the last takes the rest.
+        if (item->pieces.empty())
+        {
+            uint64_t count = item->size / minPiece;
+            if (count > static_cast<uint64_t>(connections))
+                count = static_cast<uint64_t>(connections);
+            uint64_t share = item->size / count;
+            for (uint64_t i = 0; i < count; ++i)
+            {
+                auto piece = std::make_unique<InstallItem>();
+                piece->name = item->name;
+                piece->flags = ItemPackage;
+                piece->package = item;
+                piece->pieceIndex = static_cast<int32_t>(i);
+                piece->rangeOffset = i * share;
+                piece->rangeLength = i + 1 == count ? item->size - i * share : share;
+                item->pieces.push_back(std::move(piece));
+            }
+        }
+        item->piecesLeft.store(static_cast<int>(item->pieces.size()), std::memory_order_release);
+        item->pieceBytesDone.store(0, std::memory_order_release);
+        item->rangesRefused.store(false, std::memory_order_release);
+        for (size_t i = 1; i < item->pieces.size(); ++i)
+        {
+            item->pieces[i]->repeats = item->pieces[i]->transientFailures = 0;
+            m_pieceQueue.Push(item->pieces[i].get());
+        }
+        item->pieces[0]->repeats = item->pieces[0]->transientFailures = 0;
+        FetchPiece(item->pieces[0].get(), slot, running);
+        return;
+    }
+    KrDownloadJob job;
+    job.remoteName = item->name;
+    job.stagedPath = StagedPackagePath(item);
+    job.infoPath = m_layout.InfoPath(job.stagedPath);
+    job.hasExpected = item->packageIndex >= 0;
+    job.expectedSize = item->size;
+    job.expectedLastWrite = item->lastWrite;
+    job.progressSize = item->downloadSize;
+    KrDownloadResult result = m_server.Download(job, slot, running);
+    if (result.outcome != KrFetchOutcome::Done)
+    {
+        HandleFetchFailure(item, result.outcome, slot, m_freshQueue);
+        return;
+    }
+    CompleteTransfer(slot, item->downloadSize, false);
+    m_installQueue.Push(item);
+}
+
+void CKrInstaller::FetchPiece(InstallItem* piece, int slot, const std::atomic<bool>& running)
+{
+    InstallItem* package = piece->package;
+    piece->status.store(ItemDownloading, std::memory_order_release);
+    KrDownloadJob job;
+    job.remoteName = package->name;
+    job.stagedPath = m_layout.PiecePath(StagedPackagePath(package), piece->pieceIndex);
+    job.infoPath = m_layout.InfoPath(job.stagedPath);
+    job.hasExpected = true;
+    job.expectedSize = package->size;
+    job.expectedLastWrite = package->lastWrite;
+    job.rangeOffset = piece->rangeOffset;
+    job.rangeLength = piece->rangeLength;
+    job.progressSize = piece->rangeLength;
+    KrDownloadResult result = m_server.Download(job, slot, running);
+    if (result.outcome == KrFetchOutcome::RangeIgnored)
+    {
+        // Nothing was written; the package is fetched in one piece once all its pieces are back.
+        package->rangesRefused.store(true, std::memory_order_release);
+        SetSlotBytes(slot, 0);
+    }
+    else if (result.outcome != KrFetchOutcome::Done)
+    {
+        HandleFetchFailure(piece, result.outcome, slot, m_pieceQueue);
+        return;
+    }
+    else
+    {
+        CompleteTransfer(slot, piece->rangeLength, false);
+        package->pieceBytesDone.fetch_add(piece->rangeLength, std::memory_order_acq_rel);
+    }
+    piece->status.store(ItemDone, std::memory_order_release);
+    if (package->piecesLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        FinishPieces(package, slot);
+}
+
+void CKrInstaller::FinishPieces(InstallItem* package, int slot)
+{
+    const std::string staged = StagedPackagePath(package);
+    std::vector<std::string> paths;
+    for (const std::unique_ptr<InstallItem>& piece : package->pieces)
+        paths.push_back(m_layout.PiecePath(staged, piece->pieceIndex));
+    bool refused = package->rangesRefused.load(std::memory_order_acquire);
+    if (!refused &&
+        CKrDownloadServer::JoinPieces(paths, staged, m_layout.InfoPath(staged), m_layout.InfoPath(paths[0])))
+    {
+        for (const std::string& path : paths)
+            CKrDownloadServer::DiscardStaged(path, m_layout.InfoPath(path));
+        m_installQueue.Push(package);
+        return;
+    }
+    for (const std::string& path : paths)
+        CKrDownloadServer::DiscardStaged(path, m_layout.InfoPath(path));
+    CKrDownloadServer::DiscardStaged(staged, m_layout.InfoPath(staged));
+    UndoDoneBytes(package->pieceBytesDone.exchange(0, std::memory_order_acq_rel));
+    package->status.store(ItemPending, std::memory_order_release);
+    if (refused)
+    {
+        // A server that ignores Range: this package and every later one come in one piece.
+        m_rangesRefused.store(true, std::memory_order_release);
+        package->wholeOnly = true;
+        m_freshQueue.Push(package);
+        return;
+    }
+    // The pieces could not be joined (a full disk): like any local fault, later.
+    HandleFetchFailure(package, KrFetchOutcome::Transient, slot, m_freshQueue);
+}
+
+void CKrInstaller::PackageLeavesStaging(InstallItem* package)
+{
+    if (package->staging.exchange(false, std::memory_order_acq_rel))
+        m_packagesStaged.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 // --- control thread: state 3 --------------------------------------------------------------------
@@ -167,9 +311,9 @@ int CKrInstaller::UpdateStep()
     if (!item)
     {
         m_clock->Sleep(m_settings.timings.idleMs, m_controlRunning);
+        // Every item is done: no pause before state 6, it would only cost the player time.
         if (!PhaseDone())
             return StateUpdate;
-        m_clock->Sleep(m_settings.timings.roundMs, m_controlRunning);
         int error = m_phaseError.load(std::memory_order_acquire);
         if (error != ErrorNone)
             return Fail(error);
@@ -234,9 +378,16 @@ void CKrInstaller::WorkerMain(int slot)
     m_clock->Sleep(t.startDelayMs, m_workersRunning);
     while (m_workersRunning.load(std::memory_order_acquire))
     {
-        if (m_state.load(std::memory_order_acquire) != StateUpdate)
+        int state = m_state.load(std::memory_order_acquire);
+        if (slot >= Connections() || (state != StateUpdate && state != StateFreshInstall))
         {
             m_clock->Sleep(t.roundMs + 1, m_workersRunning);
+            continue;
+        }
+        if (state == StateFreshInstall)
+        {
+            if (!FreshFetch(slot, m_workersRunning, false))
+                m_clock->Sleep(t.idleMs, m_workersRunning);
             continue;
         }
         // Directly fetched items belong to the control thread.
@@ -321,6 +472,7 @@ void CKrInstaller::InstallPackage(InstallItem* item)
             // A marker only for a package that is really in place.
             WriteMarker(item);
         }
+        PackageLeavesStaging(item);
         item->status.store(ItemDone, std::memory_order_release);
         CountItemDone();
         return;

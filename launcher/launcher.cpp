@@ -120,6 +120,8 @@ void CKrLauncher::StartInstaller()
     m_installer = std::make_unique<CKrInstaller>();
     CKrInstallerSettings settings = m_options.installer;
     settings.build = KrInstallerBuild::Launcher;
+    if (m_config.downloadLimitKB > 0)
+        settings.transfers.rateLimit = static_cast<uint64_t>(m_config.downloadLimitKB) * 1024;
     if (!settings.events)
         settings.events = &LauncherInstallerEvents();
     m_installer->Init("Data", m_config.projectPath, m_config.downloadServer, settings);

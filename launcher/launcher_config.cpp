@@ -97,6 +97,23 @@ void CKrLauncherConfig::SetProjectPath(const std::string& path)
     dataPath = projectPath + "Data" + SeparatorOf(projectPath);
 }
 
+uint32_t KrParseDownloadLimit(const char* text)
+{
+    // Digits only; anything else, or a value past 4 GB/s, is no limit rather than a guess.
+    uint64_t value = 0;
+    if (!*text)
+        return 0;
+    for (const char* p = text; *p; ++p)
+    {
+        if (*p < '0' || *p > '9')
+            return 0;
+        value = value * 10 + static_cast<uint64_t>(*p - '0');
+        if (value > 4194304)
+            return 0;
+    }
+    return static_cast<uint32_t>(value);
+}
+
 bool CKrLauncherConfig::ApplyCommandLine(const CKrCommandLine& commandLine, IKrFoldersPort& folders)
 {
     if (const char* value = commandLine.GetValue("sid"))
@@ -115,6 +132,8 @@ bool CKrLauncherConfig::ApplyCommandLine(const CKrCommandLine& commandLine, IKrF
         userDataPath = value;
     if (const char* value = commandLine.GetValue("customer_id"))
         customerId = KrParseCustomerId(value);
+    if (const char* value = commandLine.GetValue("DownloadLimitKB"))
+        downloadLimitKB = KrParseDownloadLimit(value);
     if (commandLine.Has("diskSizeError"))
         diskSizeError = true;
     bool languageGiven = false;

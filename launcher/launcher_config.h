@@ -47,6 +47,9 @@ const char* KrLabelKey(int label);
 // server's settings, download and language documents. The launcher object holds one and its flow
 // reads the fields; nothing here talks to the network or the operating system except through the
 // folders port.
+// The value of -DownloadLimitKB: 0 (no limit) for anything but a plain number up to 4194304.
+uint32_t KrParseDownloadLimit(const char* text);
+
 class CKrLauncherConfig
 {
 public:
@@ -85,6 +88,8 @@ public:
     std::string userDataPath;
     uint32_t customerId = 0;
     bool diskSizeError = false;
+    // -DownloadLimitKB=N: kilobytes per second for all downloads together; 0 is no limit.
+    uint32_t downloadLimitKB = 0;
     std::string languageCode;
     bool startedFromLink = false;
 

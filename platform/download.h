@@ -96,6 +96,9 @@ public:
     virtual bool IsOpen() const = 0;
     // A new connection; it must be destroyed before the transport.
     virtual std::unique_ptr<TransferConnection> NewConnection() = 0;
+    // How many connections to one server the owner runs at once; before Open. Transports whose
+    // platform limits them by default (WinINet) raise the limit to this.
+    virtual void SetConnectionLimit(unsigned count) { (void)count; }
 };
 
 // libcurl natively, WinINet on Windows.

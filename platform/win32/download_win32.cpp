@@ -152,6 +152,19 @@ public:
             InternetSetOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
             InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
             InternetSetOptionA(session, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
+            // The default is 2 per HTTP/1.1 server on older systems and under some settings: the
+            // engine's parallel transfers would queue behind each other. Process-wide, so it is set
+            // before any connection of this session exists.
+            // Only ever raised: the process's other users (the embedded browser) keep a higher one.
+            const DWORD options[] = {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER};
+            for (DWORD option : options)
+            {
+                DWORD conns = m_maxConnections.load(std::memory_order_acquire);
+                DWORD current = 0, length = sizeof current;
+                if (InternetQueryOptionA(nullptr, option, &current, &length) && current >= conns)
+                    continue;
+                InternetSetOptionA(nullptr, option, &conns, sizeof conns);
+            }
             m_session.Reset(session);
         }
         m_open.store(true, std::memory_order_release);
@@ -161,6 +174,11 @@ public:
     void Cancel() override;
     bool IsOpen() const override { return m_open.load(std::memory_order_acquire); }
     std::unique_ptr<TransferConnection> NewConnection() override;
+    void SetConnectionLimit(unsigned count) override
+    {
+        if (count > 0)
+            m_maxConnections.store(count, std::memory_order_release);
+    }
 
     HINTERNET Session()
     {
@@ -182,6 +200,7 @@ private:
     std::mutex m_mutex;
     InternetHandle m_session;
     std::atomic<bool> m_open{false};
+    std::atomic<DWORD> m_maxConnections{8};
     std::set<WinInetConnection*> m_connections;
 };
 

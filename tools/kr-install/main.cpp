@@ -1,5 +1,5 @@
 // kr-install --server HOST[:PORT][/PREFIX] --dir DIR [--package NAME] [--helper-build]
-//            [--item NAME:SIZE[:extract]]...
+//            [--item NAME:SIZE[:extract]]... [--connections N] [--limit-rate KB] [--timeline]
 //
 // Runs one installation engine on DIR until it finishes or fails, with a progress bar on a terminal
 // and plain lines otherwise. Exit status: 0 finished, 10 + the engine's error code when it failed,
@@ -28,12 +28,15 @@ namespace
 
 const char kUsage[] =
     "usage: kr-install --server HOST[:PORT][/PREFIX] --dir DIR [--package NAME] [--helper-build]\n"
-    "                  [--item NAME:SIZE[:extract]]...\n"
+    "                  [--item NAME:SIZE[:extract]]... [--connections N] [--limit-rate KB] [--timeline]\n"
     "  --server        download server, without scheme\n"
     "  --dir           installation directory\n"
     "  --package       package base name (helper build; the launcher build always uses Data)\n"
     "  --helper-build  behave as the install helper's engine instead of the launcher's\n"
-    "  --item          an extra file fetched by its plain name; with :extract it is unpacked too\n";
+    "  --item          an extra file fetched by its plain name; with :extract it is unpacked too\n"
+    "  --connections   transfers at once, 1 to 4 (default 4)\n"
+    "  --limit-rate    kilobytes per second for all transfers together (0: no limit)\n"
+    "  --timeline      print when each state began (seen every 20 ms) and the scan's time\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -106,7 +109,11 @@ int main(int argc, char** argv)
 {
     std::string server, dir, package = "Data";
     bool helper = false;
+    bool timeline = false;
+    std::vector<std::pair<int, double>> phases; // state, seconds since the start
     std::vector<Item> items;
+    int connections = 4;
+    uint64_t limitKB = 0;
     for (int i = 1; i < argc; ++i)
     {
         std::string arg = argv[i];
@@ -118,7 +125,11 @@ int main(int argc, char** argv)
         }
         if (arg == "--helper-build")
             helper = true;
-        else if ((arg == "--server" || arg == "--dir" || arg == "--package" || arg == "--item") && !hasValue)
+        else if (arg == "--timeline")
+            timeline = true;
+        else if ((arg == "--server" || arg == "--dir" || arg == "--package" || arg == "--item" ||
+                  arg == "--connections" || arg == "--limit-rate") &&
+                 !hasValue)
             return Usage((arg + " needs a value").c_str());
         else if (arg == "--server")
             server = argv[++i];
@@ -126,6 +137,22 @@ int main(int argc, char** argv)
             dir = argv[++i];
         else if (arg == "--package")
             package = argv[++i];
+        else if (arg == "--connections")
+        {
+            char* end = nullptr;
+            long n = std::strtol(argv[++i], &end, 10);
+            if (!end || *end || n < 1 || n > 4)
+                return Usage("--connections wants 1 to 4");
+            connections = static_cast<int>(n);
+        }
+        else if (arg == "--limit-rate")
+        {
+            char* end = nullptr;
+            unsigned long long n = std::strtoull(argv[++i], &end, 10);
+            if (!end || *end || argv[i][0] == '-' || n > 4194304)
+                return Usage("--limit-rate wants kilobytes per second, 0 to 4194304");
+            limitKB = n;
+        }
         else if (arg == "--item")
         {
             Item item;
@@ -155,6 +182,8 @@ int main(int argc, char** argv)
         CKrInstaller engine;
         CKrInstallerSettings settings;
         settings.build = helper ? KrInstallerBuild::Helper : KrInstallerBuild::Launcher;
+        settings.transfers.connections = connections;
+        settings.transfers.rateLimit = limitKB * 1024;
         // A tool run reports nothing to the metrics service: no events interface.
         engine.Init(package, dir, server, settings);
         for (const Item& item : items)
@@ -174,10 +203,12 @@ int main(int argc, char** argv)
                 std::fflush(stdout);
                 lastLine = now;
             }
+            if (state != shownState)
+                phases.emplace_back(state, std::chrono::duration<double>(now - started).count());
             shownState = state;
             if (state == CKrInstaller::StateFinished || state == CKrInstaller::StateFailed)
                 break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         error = engine.GetErrorCode();
         counters = engine.GetCounters();
@@ -189,6 +220,14 @@ int main(int argc, char** argv)
     {
         std::printf("interrupted in state %d (%s) after %.1f s\n", state, StateName(state), seconds);
         return 130;
+    }
+    // Before the summary, which stays the last line for scripts.
+    if (timeline)
+    {
+        std::printf("timeline:");
+        for (const std::pair<int, double>& phase : phases)
+            std::printf(" %s %.2f s;", StateName(phase.first), phase.second);
+        std::printf(" scan %u ms\n", counters.scanMs);
     }
     std::printf("%s: %u of %u items, %.1f of %.1f MB in %.1f s; %u failed downloads, %u failed extractions; "
                 "scan %u ms\n",

@@ -289,6 +289,8 @@ TEST_F(EngineFaults, MarkersCarryThePackagesTimeAndTheHelperNeverReplacesOne)
         transport.Fault("Data.zip", FakeFault::Of(FakeFault::Hold), 1, true);
         transport.Fault("Data_1.zip", FakeFault::Of(FakeFault::Hold), 1, true);
         CKrInstallerSettings settings = Settings(build);
+        // One package after the other, so that the holds order the markers.
+        settings.transfers.connections = 1;
         CKrInstaller engine;
         engine.Init("Data", dir.Path(), "fake.test", settings);
         engine.Start();

@@ -116,7 +116,6 @@ CKrInstallerSettings FakeEngineTest::Settings(KrInstallerBuild build)
     t.startDelayMs = 0;
     t.idleMs = 2;
     t.roundMs = 5;
-    t.backlogWaitMs = 50;
     t.directXPollMs = 10;
     t.directXSettleMs = 20;
     t.retryFirstMs = 100;

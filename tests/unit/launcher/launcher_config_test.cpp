@@ -73,6 +73,18 @@ TEST(LauncherConfig, CommandLineOptions)
     EXPECT_EQ(fresh.dataPath, "D:\\New\\Data\\");
 }
 
+// The speed limit is a plain number of kilobytes per second; anything else means no limit.
+TEST(LauncherConfig, DownloadLimit)
+{
+    FakeFolders folders;
+    bool languageGiven = false;
+    EXPECT_EQ(FromCommandLine("-DownloadLimitKB=512", folders, &languageGiven).downloadLimitKB, 512u);
+    EXPECT_EQ(FromCommandLine("", folders, &languageGiven).downloadLimitKB, 0u);
+    for (const char* bad : {"-DownloadLimitKB=-5", "-DownloadLimitKB=12k", "-DownloadLimitKB=",
+                            "-DownloadLimitKB=99999999999999999999"})
+        EXPECT_EQ(FromCommandLine(bad, folders, &languageGiven).downloadLimitKB, 0u) << bad;
+}
+
 TEST(LauncherConfig, StartedFromLinkFlag)
 {
     struct Case
