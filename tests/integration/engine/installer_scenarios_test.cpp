@@ -115,7 +115,10 @@ TEST_F(FreshInstall, StoppedHalfwayThenRestartedEndsComplete)
     ASSERT_TRUE(FileExists(Released("Data_2.zip")));
     // Stopped once the first package is extracted and marked, before the last one is.
     stopWhen = [&](const EngineRun&) { return FileExists(Installed("Data.install")); };
-    EngineRun first = Run();
+    // One package after the other, so that the stop falls between two of them.
+    CKrInstallerSettings oneAtATime = Settings();
+    oneAtATime.transfers.connections = 1;
+    EngineRun first = Run(oneAtATime);
     stopWhen = nullptr;
     EXPECT_EQ(first.state, CKrInstaller::StateFreshInstall);
     ASSERT_TRUE(FileExists(Installed("Data.install")));
@@ -146,7 +149,10 @@ TEST_F(FreshInstall, PackageThatCannotBeExtractedIsFetchedAgain)
         if (failures >= 2 && ReadWholeFile(Released("Data_1.zip")) != good)
             WriteWholeFile(Released("Data_1.zip"), good);
     };
-    EngineRun run = Run();
+    // One transfer at a time, so that the repair lands between two attempts on the package.
+    CKrInstallerSettings oneAtATime = Settings();
+    oneAtATime.transfers.connections = 1;
+    EngineRun run = Run(oneAtATime);
     ASSERT_EQ(run.state, kFinished) << "error " << run.error;
     EXPECT_GE(failures, 2u);
     EXPECT_GE(nginx.CountRequests("GET /Data_1.zip 200"), 3u);
