@@ -115,9 +115,11 @@ TEST_F(FreshInstall, StoppedHalfwayThenRestartedEndsComplete)
     ASSERT_TRUE(FileExists(Released("Data_2.zip")));
     // Stopped once the first package is extracted and marked, before the last one is.
     stopWhen = [&](const EngineRun&) { return FileExists(Installed("Data.install")); };
-    // One package after the other, so that the stop falls between two of them.
+    // One package after the other, each taking about a second, so that the stop falls between two of
+    // them however late the poll comes.
     CKrInstallerSettings oneAtATime = Settings();
     oneAtATime.transfers.connections = 1;
+    oneAtATime.transfers.rateLimit = 1u << 20;
     EngineRun first = Run(oneAtATime);
     stopWhen = nullptr;
     EXPECT_EQ(first.state, CKrInstaller::StateFreshInstall);
