@@ -20,6 +20,7 @@ below the root, without the mode prefix); each request takes the next fault of i
   ignore_range   answers 200 with the whole file even to a range request
   stall          sends the header, then nothing for 30 s
   close          closes without a word
+  swap:P         the bytes of the file P (below the root) in place of the path's own, under its date
 A fault applies to GET only unless written "ANY:<fault>" (GET and HEAD) or "HEAD:<fault>".
 --cut-fresh F (or /_admin/mode {"cut_fresh": F}) cuts every GET that starts at the first byte of a
 file after F of its bytes: only a client that resumes with Range ever gets a whole file.
@@ -130,13 +131,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return None
         return full
 
+    def _write_counted(self, piece, index):
+        # Counted before the write returns: a client that has every byte may read the log at once.
+        if index is not None:
+            Handler.files.sent(index, len(piece))
+        try:
+            self.wfile.write(piece)
+        except OSError:
+            if index is not None:
+                Handler.files.sent(index, -len(piece))
+            raise
+
     def _send_paced(self, data, index=None):
         step = max(1024, self.rate // 50) if self.rate else 256 * 1024
         for i in range(0, len(data), step):
-            piece = data[i:i + step]
-            self.wfile.write(piece)
-            if index is not None:
-                Handler.files.sent(index, len(piece))
+            self._write_counted(data[i:i + step], index)
             if self.rate:
                 self.wfile.flush()
                 time.sleep(step / self.rate)
@@ -207,9 +216,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if send_body:
                 self.wfile.write(body)
             return
-        stat = os.stat(full)
-        size = stat.st_size
-        modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
+        modified = email.utils.formatdate(os.stat(full).st_mtime, usegmt=True)
+        if fault.startswith("swap:"):
+            full = self._file(fault[5:]) or full
+        size = os.stat(full).st_size
         wanted = self._range(size) if mode == "" and fault != "ignore_range" else None
         if_range = self.headers.get("If-Range")
         if wanted is not None and if_range is not None and if_range.strip() != modified:
@@ -260,8 +270,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         if mode == "slow":
             for i in range(0, len(data), 1024):
-                self.wfile.write(data[i:i + 1024])
-                Handler.files.sent(index, len(data[i:i + 1024]))
+                self._write_counted(data[i:i + 1024], index)
                 self.wfile.flush()
                 time.sleep(0.05)
             return

@@ -141,23 +141,16 @@ TEST_F(FreshInstall, PackageThatCannotBeExtractedIsFetchedAgain)
         f.content = RandomBytes(f.content.size(), static_cast<uint32_t>(f.content.size()) + 3);
     MakeRelease(gameFiles, {"--package-size", "1"});
     const std::string good = ReadWholeFile(Released("Data_1.zip"));
-    WriteWholeFile(Released("Data_1.zip"), good.substr(0, 40) + std::string(good.size() - 40, 'x'));
-    uint32_t failures = 0;
-    onPoll = [&](CKrInstaller& engine, const EngineRun& polled)
-    {
-        if (polled.state != CKrInstaller::StateFreshInstall)
-            return;
-        failures = engine.GetCounters().extractFailures;
-        if (failures >= 2 && ReadWholeFile(Released("Data_1.zip")) != good)
-            WriteWholeFile(Released("Data_1.zip"), good);
-    };
-    // One transfer at a time, so that the repair lands between two attempts on the package.
-    CKrInstallerSettings oneAtATime = Settings();
-    oneAtATime.transfers.connections = 1;
-    EngineRun run = Run(oneAtATime);
+    WriteWholeFile(Released("Data_1.damaged"), good.substr(0, 40) + std::string(good.size() - 40, 'x'));
+    OddServer odd;
+    ASSERT_TRUE(odd.Start(release.Path()));
+    // The first two answers for the package are damaged, the third is whole.
+    ASSERT_TRUE(odd.FileFaults({{"Data_1.zip", {"swap:Data_1.damaged", "swap:Data_1.damaged"}}}));
+    server = odd.Host();
+    EngineRun run = Run();
     ASSERT_EQ(run.state, kFinished) << "error " << run.error;
-    EXPECT_GE(failures, 2u);
-    EXPECT_GE(nginx.CountRequests("GET /Data_1.zip 200"), 3u);
+    EXPECT_EQ(run.counters.extractFailures, 2u);
+    EXPECT_EQ(odd.ReadLog().Count("GET", "Data_1.zip", 200), 3u);
     EXPECT_EQ(DiffWithImage(), std::vector<std::string>());
 }
 
