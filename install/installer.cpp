@@ -201,11 +201,13 @@ void CKrInstaller::Start()
 
 bool CKrInstaller::GetStatus(int* state, float* doneMB, float* totalMB, int* doneCount, int* totalCount)
 {
-    int current = m_state.load(std::memory_order_acquire);
-    if (state)
-        *state = current;
+    int current;
     {
         CKrScopedLock lock(m_countersMutex);
+        // Read under the lock that a phase reset holds, so the state always matches its counters.
+        current = m_state.load(std::memory_order_acquire);
+        if (state)
+            *state = current;
         // Never back, never past the total: a file whose real size differs from its declared one,
         // a transfer that starts over, a package extracted again must not move the bar backwards.
         uint64_t done = m_counters.doneBytes;
@@ -295,9 +297,10 @@ void CKrInstaller::AddTotals(uint32_t items, uint64_t bytes)
     m_counters.totalBytes += bytes;
 }
 
-void CKrInstaller::ResetPhase()
+void CKrInstaller::ResetPhase(int nextState)
 {
     CKrScopedLock lock(m_countersMutex);
+    m_state.store(nextState, std::memory_order_release);
     Counters fresh;
     fresh.downloadFailures = m_counters.downloadFailures;
     fresh.extractFailures = m_counters.extractFailures;

@@ -299,7 +299,7 @@ private:
     // Counters, each change under m_countersMutex.
     void SetSlotBytes(int slot, uint64_t bytes) override;
     void AddTotals(uint32_t items, uint64_t bytes);
-    void ResetPhase();
+    void ResetPhase(int nextState);
     void CompleteTransfer(int slot, uint64_t bytes, bool itemDone);
     void CountItemDone();
     void CountDownloadFailure(int slot);

@@ -79,11 +79,12 @@ void CKrInstaller::Transition(int next)
     {
         if (!IsAllowedTransition(from, next))
             next = Fail(ErrorInternal);
-        // The new phase's counters are in place before anyone sees its state, so progress polled
-        // within one state never goes back.
+        // A new phase's counters and its state change together: progress polled within one state
+        // never goes back.
         if (next == StateVerify)
-            ResetPhase();
-        m_state.store(next, std::memory_order_release);
+            ResetPhase(next);
+        else
+            m_state.store(next, std::memory_order_release);
         int follow = EnterState(next, from);
         from = next;
         next = follow;
