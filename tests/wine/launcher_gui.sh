@@ -39,17 +39,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # description, then a command that must succeed
-    local what=$1
-    shift
-    if "$@"; then
-        echo "[  OK  ] $what"
-    else
-        echo "[FAILED] $what"
-        failures=$((failures + 1))
-    fi
-}
+# shellcheck source=../support/scenario_checks.sh
+source "$root/tests/support/scenario_checks.sh"
 winpath() { printf 'Z:%s\\' "${1//\//\\}"; }
 probe() { wine "$probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
 # "R,G,B" of a screenshot's pixel.

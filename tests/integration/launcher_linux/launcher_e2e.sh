@@ -38,27 +38,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() { # description, then a command that must succeed
-    local what=$1
-    shift
-    if "$@"; then
-        echo "[  OK  ] $what"
-    else
-        echo "[FAILED] $what"
-        failures=$((failures + 1))
-    fi
-}
-# wait_for SECONDS COMMAND...: polls every 0.2 s until COMMAND succeeds.
-wait_for() {
-    local tries=$(($1 * 5))
-    shift
-    while ((tries-- > 0)); do
-        "$@" && return 0
-        sleep 0.2
-    done
-    return 1
-}
+# shellcheck source=../../support/scenario_checks.sh
+source "$root/tests/support/scenario_checks.sh"
 
 # --- A display of our own, a player's home, and recorders for the two programs the launcher starts.
 Xvfb -displayfd 3 -screen 0 1280x960x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
