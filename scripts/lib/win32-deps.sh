@@ -63,6 +63,18 @@ enable_deb_src() {
   return 0
 }
 
+# A mirror in the middle of a sync fails an index now and then: try again before giving up, and go on
+# with the lists there are (the install below says so when a package is really missing).
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    log "apt-get update (try $try)"
+    apt_get update >&2 && return 0
+    sleep $((try * 10))
+  done
+  log "apt-get update failed three times; going on with the package lists there are"
+}
+
 ensure_packages() {
   local missing need_update=0
   mapfile -t missing < <(missing_packages)
@@ -74,8 +86,7 @@ ensure_packages() {
     need_update=1
   fi
   if [[ $need_update -eq 1 ]]; then
-    log "apt-get update"
-    apt_get update >&2
+    apt_update
   fi
   if [[ ${#missing[@]} -gt 0 ]]; then
     log "installing ${missing[*]}"
