@@ -315,6 +315,10 @@ const char* KrFetchOutcomeName(KrFetchOutcome outcome)
         return "cancelled";
     case KrFetchOutcome::RangeIgnored:
         return "range ignored";
+    case KrFetchOutcome::Mismatch:
+        return "does not match the signed release";
+    case KrFetchOutcome::Unlisted:
+        return "not in the signed release";
     }
     return "?";
 }
@@ -610,6 +614,22 @@ KrDownloadResult CKrDownloadServer::Attempt(const KrDownloadJob& job, int slot, 
         return result;
     }
     result.size = size;
+    if (job.signedEntry && job.rangeLength == 0)
+    {
+        KrFileCheck check = CheckFile(job.stagedPath, *job.signedEntry, &keepRunning);
+        if (check == KrFileCheck::Cancelled)
+        {
+            result.outcome = KrFetchOutcome::Cancelled;
+            return result;
+        }
+        if (check != KrFileCheck::Match)
+        {
+            // Never resumed: the next attempt starts from a clean file.
+            DiscardStaged(job.stagedPath, job.infoPath);
+            result.outcome = KrFetchOutcome::Mismatch;
+            return result;
+        }
+    }
     if (job.timeCheck)
     {
         uint64_t lastWrite = sink.answer.lastModified;

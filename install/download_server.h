@@ -11,6 +11,7 @@
 // transfer starts again from the first byte at once. A staged file that is already complete is
 // confirmed with a one-byte range, so an unchanged file is never transferred twice.
 #include "install/rate_limiter.h"
+#include "install/release_manifest.h"
 #include "platform/download.h"
 
 #include <atomic>
@@ -40,6 +41,8 @@ enum class KrFetchOutcome
     LocalFailure, // the local file could not be created or moved into place
     Cancelled,    // the engine is stopping
     RangeIgnored, // a piece of a file was asked for and the server answered with the whole file
+    Mismatch,     // signed releases: the complete file differs from its manifest entry (dropped)
+    Unlisted,     // signed releases: the manifest does not list the file, so it is never fetched
 };
 const char* KrFetchOutcomeName(KrFetchOutcome outcome);
 
@@ -78,6 +81,9 @@ struct KrDownloadJob
     // that answers with the whole file ends the attempt as RangeIgnored, nothing written.
     uint64_t rangeOffset = 0;
     uint64_t rangeLength = 0;
+    // Signed releases: a complete file must match this entry before it is moved into place or
+    // reported done; one that does not is dropped (Mismatch). Not owned; not for pieces.
+    const KrManifestEntry* signedEntry = nullptr;
 };
 
 struct KrDownloadResult

@@ -4,12 +4,14 @@
 //
 //   installDir + P + ".cch"                 the file list, moved here once complete and readable
 //   installDir + P + ".install", P_i ...    package markers (one rule for writing, testing, deleting)
+//   installDir + P + ".release"             the release number last installed (signed releases)
 //   installDir + P + ".download\\"          the staging folder; the scan never looks inside it:
 //       P.zip, P_1.zip, ...                 packages until they are extracted
 //       pieces\P_1.zip.<n>                  byte ranges of a package until they are joined
 //       files\\<name>.zip                   per-file zips until they are extracted
 //       items\\<name>                       directly fetched items until they are complete
 //       P.cch                               the file list until it is complete and readable
+//       P.manifest                          the signed manifest (signed releases) while it is read
 //       info\\<same relative path>          what validates each partial download (for resuming)
 //
 // P is the package name ("Data" in the launcher). Downloads never land under a name that a game
@@ -42,11 +44,22 @@ public:
     std::string StagedFileZip(const std::string& name) const { return StagingDir() + "files\\" + name + ".zip"; }
     std::string StagedItem(const std::string& name) const { return StagingDir() + "items\\" + name; }
     std::string StagedCache() const { return StagingDir() + CacheName(); }
+    // The signed manifest beside the file list on the server.
+    std::string ManifestName() const { return m_packageName + ".manifest"; }
+    std::string StagedManifest() const { return StagingDir() + ManifestName(); }
     // The sidecar that validates a staged file (only for paths inside the staging folder).
     std::string InfoPath(const std::string& stagedPath) const;
 
     // The remote name of a list file's zip: the literal "Data\\", whatever the package name.
     static std::string FileZipRemoteName(const std::string& name) { return "Data\\" + name + ".zip"; }
+    // A remote name as the manifest lists it: "/" between its parts.
+    static std::string PublishedName(std::string remoteName)
+    {
+        for (char& c : remoteName)
+            if (c == '\\')
+                c = '/';
+        return remoteName;
+    }
     // True for a directory name the engines keep for themselves (ends in ".download").
     static bool IsStagingName(const std::string& name);
 

@@ -23,6 +23,13 @@ constexpr bool kFileSystemIgnoresCase = false;
 
 } // namespace
 
+CKrReleaseTrust CKrReleaseTrust::Configured()
+{
+    CKrReleaseTrust trust;
+    trust.state = ConfiguredReleaseKey(&trust.key);
+    return trust;
+}
+
 const char* KrInstallerErrorName(int code)
 {
     switch (code)
@@ -49,6 +56,12 @@ const char* KrInstallerErrorName(int code)
         return "a size the engine cannot hold";
     case KrErrorThreadStart:
         return "a thread could not be created";
+    case KrErrorReleaseUnverified:
+        return "the release's signature does not verify";
+    case KrErrorReleaseRollback:
+        return "the release is older than the one installed";
+    case KrErrorReleaseMismatch:
+        return "a file does not match the signed release";
     case KrErrorInternal:
         return "internal error";
     }

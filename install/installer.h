@@ -16,6 +16,8 @@
 #include "install/installer_events.h"
 #include "install/item_queue.h"
 #include "install/rate_limiter.h"
+#include "install/release_key.h"
+#include "install/release_manifest.h"
 #include "install/retry_policy.h"
 #include "services/mutex.h"
 #include "services/thread.h"
@@ -108,6 +110,15 @@ struct CKrTransferSettings
     uint64_t rateLimit = 0;
 };
 
+// The key a release's manifest must verify with. The build's key (KR_RELEASE_PUBLIC_KEY) unless a
+// test gives another; None is an unsigned release, as before signing existed.
+struct CKrReleaseTrust
+{
+    KrReleaseKeyState state = KrReleaseKeyState::None;
+    KrPublicKey key{};
+    static CKrReleaseTrust Configured();
+};
+
 struct CKrInstallerSettings
 {
     KrInstallerBuild build = KrInstallerBuild::Launcher;
@@ -119,6 +130,10 @@ struct CKrInstallerSettings
     std::string helperSecondDir;
     CKrInstallerTimings timings;
     CKrTransferSettings transfers;
+    CKrReleaseTrust release = CKrReleaseTrust::Configured();
+    // Signed releases: every installed file of the list is hashed against the manifest, and those
+    // that differ are fetched again even when their size and time agree.
+    bool verifyInstall = false;
     // Events for the owner (launcher build only); not owned, null sends none.
     CKrInstallerEvents* events = nullptr;
     // The transfers; not owned and it must outlive the engine. Null: the system transport.
@@ -165,6 +180,9 @@ public:
         ErrorRemoteSize = KrErrorRemoteSize,
         ErrorThreadStart = KrErrorThreadStart,
         ErrorInternal = KrErrorInternal,
+        ErrorReleaseUnverified = KrErrorReleaseUnverified,
+        ErrorReleaseRollback = KrErrorReleaseRollback,
+        ErrorReleaseMismatch = KrErrorReleaseMismatch,
     };
     static constexpr int kWorkers = 3;
     static constexpr int kMaxScanDepth = 64;
@@ -204,10 +222,14 @@ public:
         uint32_t downloadFailures = 0;
         uint32_t extractFailures = 0;
         uint32_t scanMs = 0; // time the comparison of the installation with the file list took
+        uint32_t repairItems = 0; // verify: files whose size and time agreed but not their hash
     };
     Counters GetCounters();
     bool IsFreshInstall() const { return m_freshInstall; }
     bool IsDirectXNeeded() const { return m_directXNeeded; }
+    // True once a signed release's manifest verified; its release number.
+    bool IsReleaseVerified() const { return m_releaseVerified; }
+    uint64_t GetRelease() const { return m_manifest.Release(); }
     const std::string& GetInstallDir() const { return m_installDir; }
     const std::string& GetPackageName() const { return m_packageName; }
     const CKrInstallLayout& Layout() const { return m_layout; }
@@ -251,7 +273,17 @@ private:
     // From threads other than the control thread: the control thread ends the run.
     void RaiseFailure(int errorCode);
     void ForceFailed(int errorCode);
+    // Signed releases: fetches and verifies the manifest, refuses a rollback.
+    bool LoadManifest(int* error);
+    bool IsSigned() const { return m_settings.release.state != KrReleaseKeyState::None; }
+    // What a remote name must match, null when the manifest does not list it (or unsigned).
+    const KrManifestEntry* SignedEntry(const std::string& remoteName) const;
+    // False when the release is signed and does not list the name: the file is given up unfetched.
+    bool ExpectSigned(const std::string& remoteName, KrDownloadJob& job) const;
     bool NumberPackages();
+    // The list or the manifest on the control thread: transient faults retried with back-off, the
+    // same refusal three times is `refusedError`.
+    bool FetchControlFile(const KrDownloadJob& job, int refusedError, int* error);
     bool FetchFileList(int* error);
     bool Scan(const std::string& dir, int depth);
     void DeleteMarkers();
@@ -334,6 +366,9 @@ private:
     std::atomic<int> m_activeInstallThreads{0};
 
     bool m_directXNeeded = false;
+    // Signed releases: read once at the start, before anything else is fetched.
+    CKrReleaseManifest m_manifest;
+    bool m_releaseVerified = false;
     std::atomic<bool> m_directXSetupStarted{false};
     // A file of this run could not be written: the run must not end as finished.
     std::atomic<bool> m_filesNotInstalled{false};

@@ -37,6 +37,15 @@ enum KrInstallerError : int
     KrErrorThreadStart = 10,
     // 11: an engine thread met an unexpected exception; it was caught at the thread's entry.
     KrErrorInternal = 11,
+    // Signed releases (a build with a release key) only:
+    // 12: the release's manifest is missing, does not verify with the build's key, or names another
+    //     package; nothing of the release was trusted.
+    KrErrorReleaseUnverified = 12,
+    // 13: the manifest's release number is lower than the one last installed here (a rollback).
+    KrErrorReleaseRollback = 13,
+    // 14: a downloaded file did not match its manifest entry on three clean attempts, or the manifest
+    //     does not list it; it never reached the installation.
+    KrErrorReleaseMismatch = 14,
 };
 
 // A short English name for tools and logs ("connect", "cache download", ...).

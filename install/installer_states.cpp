@@ -17,6 +17,7 @@
 #include "install/directx_check.h"
 #include "install/file_list_cache.h"
 #include "install/installer.h"
+#include "install/installed_release.h"
 #include "install/path_utils.h"
 #include "platform/files.h"
 #include "platform/threads.h"
@@ -185,8 +186,67 @@ void CKrInstaller::DeleteMarkers()
 
 // --- 1: decide ------------------------------------------------------------------------------------
 
+const KrManifestEntry* CKrInstaller::SignedEntry(const std::string& remoteName) const
+{
+    return m_releaseVerified ? m_manifest.FindFile(CKrInstallLayout::PublishedName(remoteName)) : nullptr;
+}
+
+bool CKrInstaller::ExpectSigned(const std::string& remoteName, KrDownloadJob& job) const
+{
+    if (!IsSigned())
+        return true;
+    job.signedEntry = SignedEntry(remoteName);
+    return job.signedEntry != nullptr;
+}
+
+bool CKrInstaller::LoadManifest(int* error)
+{
+    *error = ErrorReleaseUnverified;
+    // A build whose key is damaged must never fall back to unsigned releases.
+    if (m_settings.release.state != KrReleaseKeyState::Valid)
+        return false;
+    KrDownloadJob job;
+    job.remoteName = m_layout.ManifestName();
+    job.stagedPath = m_layout.StagedManifest();
+    job.infoPath = m_layout.InfoPath(job.stagedPath);
+    job.maxSize = CKrReleaseManifest::kMaxBytes;
+    // Bytes that failed to verify are fetched again from a clean start, like any damaged transfer.
+    KrManifestResult read = KrManifestResult::Unreadable;
+    for (uint32_t attempt = 0; attempt < CKrBackoff::kMaxRepeats; ++attempt)
+    {
+        *error = ErrorNone;
+        if (!FetchControlFile(job, ErrorReleaseUnverified, error))
+            return false;
+        read = m_manifest.Load(job.stagedPath, m_settings.release.key);
+        // Read on every run: a kept copy would be one more thing to trust.
+        CKrDownloadServer::DiscardStaged(job.stagedPath, job.infoPath);
+        if (read == KrManifestResult::Ok)
+            break;
+        if (!m_clock->Sleep(m_backoff.Delay(attempt + 1), m_controlRunning))
+            return false;
+    }
+    *error = ErrorReleaseUnverified;
+    if (read != KrManifestResult::Ok || m_manifest.Package() != m_packageName)
+        return false;
+    KrInstalledRelease last = ReadInstalledRelease(m_installDir, m_packageName);
+    if (CheckReleaseNumber(m_manifest.Release(), last) == KrReleaseCheck::Rollback)
+    {
+        *error = ErrorReleaseRollback;
+        return false;
+    }
+    m_releaseVerified = true;
+    *error = ErrorNone;
+    return true;
+}
+
 int CKrInstaller::EnterDecide()
 {
+    if (IsSigned())
+    {
+        int error = ErrorNone;
+        if (!LoadManifest(&error))
+            return error != ErrorNone && m_controlRunning.load(std::memory_order_acquire) ? Fail(error) : StateDecide;
+    }
     uint32_t items = 0;
     uint64_t bytes = 0;
     for (const std::unique_ptr<InstallItem>& item : m_freshItems)
@@ -281,7 +341,8 @@ bool CKrInstaller::NumberPackages()
             }
             else
                 query = m_server.Query(name, 0);
-            if (query.outcome == KrFetchOutcome::NotFound)
+            // A signed release names its packages: one it lists is not the end, whatever the server says.
+            if (query.outcome == KrFetchOutcome::NotFound && !SignedEntry(name))
                 return true;
             if (query.outcome == KrFetchOutcome::Cancelled)
                 return false;
@@ -323,20 +384,15 @@ bool CKrInstaller::NumberPackages()
 
 // --- 4: verify ------------------------------------------------------------------------------------
 
-bool CKrInstaller::FetchFileList(int* error)
+bool CKrInstaller::FetchControlFile(const KrDownloadJob& job, int refusedError, int* error)
 {
-    KrDownloadJob job;
-    job.remoteName = m_layout.CacheName();
-    job.stagedPath = m_layout.StagedCache();
-    job.infoPath = m_layout.InfoPath(job.stagedPath);
-    job.maxSize = 0x7FFFFFFFull;
     uint32_t transient = 0, repeats = 0;
     for (;;)
     {
         KrDownloadResult result = m_server.Download(job, 0, m_controlRunning);
         SetSlotBytes(0, 0);
         if (result.outcome == KrFetchOutcome::Done)
-            break;
+            return true;
         if (result.outcome == KrFetchOutcome::Cancelled || !m_controlRunning.load(std::memory_order_acquire))
             return false;
         CountDownloadFailure(0);
@@ -345,7 +401,7 @@ bool CKrInstaller::FetchFileList(int* error)
             wait = m_backoff.Delay(++transient);
         else if (++repeats >= CKrBackoff::kMaxRepeats)
         {
-            *error = ErrorCacheDownload;
+            *error = result.outcome == KrFetchOutcome::Mismatch ? ErrorReleaseMismatch : refusedError;
             return false;
         }
         else
@@ -353,6 +409,22 @@ bool CKrInstaller::FetchFileList(int* error)
         if (!m_clock->Sleep(wait, m_controlRunning))
             return false;
     }
+}
+
+bool CKrInstaller::FetchFileList(int* error)
+{
+    KrDownloadJob job;
+    job.remoteName = m_layout.CacheName();
+    job.stagedPath = m_layout.StagedCache();
+    job.infoPath = m_layout.InfoPath(job.stagedPath);
+    job.maxSize = 0x7FFFFFFFull;
+    if (!ExpectSigned(job.remoteName, job))
+    {
+        *error = ErrorReleaseMismatch;
+        return false;
+    }
+    if (!FetchControlFile(job, ErrorCacheDownload, error))
+        return false;
 
     CKrFileListCache cache;
     KrCacheResult read = cache.Load(job.stagedPath);
@@ -460,8 +532,27 @@ bool CKrInstaller::Scan(const std::string& dir, int depth)
                 item->lastWrite = query.lastWrite;
             }
         }
-        if (CompareDosTimes(entry.lastWrite, item->lastWrite) == 0 && entry.size == item->size)
-            item->status.store(ItemDone, std::memory_order_release);
+        if (CompareDosTimes(entry.lastWrite, item->lastWrite) != 0 || entry.size != item->size)
+            continue;
+        // Size and time agree; in a signed release the bytes must too: always for the items (the
+        // launcher restarts into one of them), for the files of the list when verifying. A file the
+        // manifest does not describe cannot be vouched for and is fetched again.
+        bool direct = (item->flags & ItemDirect) != 0;
+        if (m_releaseVerified && (direct || m_settings.verifyInstall))
+        {
+            const KrManifestEntry* signedFile = direct ? SignedEntry(item->name) : m_manifest.FindData(entry.name);
+            KrFileCheck check = signedFile ? CheckFile(dir + entry.name, *signedFile, &m_controlRunning)
+                                           : KrFileCheck::HashDiffers;
+            if (check == KrFileCheck::Cancelled)
+                return false;
+            if (check != KrFileCheck::Match)
+            {
+                CKrScopedLock lock(m_countersMutex);
+                ++m_counters.repairItems;
+                continue;
+            }
+        }
+        item->status.store(ItemDone, std::memory_order_release);
     }
     return true;
 }
@@ -490,6 +581,10 @@ int CKrInstaller::EnterFinished()
     }
     for (size_t i = dirs.size(); i-- > 0;)
         kr::os::RemoveEmptyDirectory(dirs[i]);
+
+    // Only a finished run vouches for the release number: from now on, older ones are refused.
+    if (m_releaseVerified)
+        WriteInstalledRelease(m_installDir, m_packageName, m_manifest.Release());
 
     Counters counters = GetCounters();
     if (counters.totalItems != 0 || m_freshInstall)

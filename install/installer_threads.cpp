@@ -82,10 +82,15 @@ void CKrInstaller::HandleFetchFailure(InstallItem* item, KrFetchOutcome outcome,
     case KrFetchOutcome::TooLarge:
         GiveUp(item, ErrorRemoteSize);
         return;
+    case KrFetchOutcome::Unlisted:
+        GiveUp(item, ErrorReleaseMismatch);
+        return;
     default:
         // The same answer again and again: three attempts, then the run ends (after the rest).
         if (++item->repeats >= CKrBackoff::kMaxRepeats)
-            GiveUp(item, outcome == KrFetchOutcome::LocalFailure ? ErrorInstallFiles : ErrorRemoteFile);
+            GiveUp(item, outcome == KrFetchOutcome::LocalFailure ? ErrorInstallFiles
+                         : outcome == KrFetchOutcome::Mismatch   ? ErrorReleaseMismatch
+                                                                 : ErrorRemoteFile);
         else
             queue.Requeue(item, Now() + m_backoff.Delay(item->repeats));
         return;
@@ -138,6 +143,13 @@ bool CKrInstaller::FreshFetch(int slot, const std::atomic<bool>& running, bool c
     if (item->flags & ItemPackage)
     {
         item->staging.store(true, std::memory_order_release);
+        // Checked once complete, before extraction; one the release does not list is never fetched.
+        if (IsSigned() && !SignedEntry(item->name))
+        {
+            CountDownloadFailure(slot);
+            GiveUp(item, ErrorReleaseMismatch);
+            return true;
+        }
         FetchPackage(item, slot, running);
         return true;
     }
@@ -336,7 +348,25 @@ KrDownloadResult CKrInstaller::FetchDirect(InstallItem* item, int slot, const st
     job.finalPath = ItemDir(item) + item->name;
     job.timeCheck = true;
     job.progressSize = item->downloadSize;
-    return m_server.Download(job, slot, running);
+    KrDownloadResult result;
+    if (!ExpectSigned(job.remoteName, job))
+    {
+        result.outcome = KrFetchOutcome::Unlisted;
+        return result;
+    }
+    result = m_server.Download(job, slot, running);
+    if (result.outcome == KrFetchOutcome::UpToDate && job.signedEntry)
+    {
+        // Size and time say current; a signed release also wants the bytes it signed.
+        KrFileCheck check = CheckFile(job.finalPath, *job.signedEntry, &running);
+        if (check == KrFileCheck::Cancelled)
+            result.outcome = KrFetchOutcome::Cancelled;
+        else if (check != KrFileCheck::Match && kr::os::RemoveFile(job.finalPath))
+            result = m_server.Download(job, slot, running);
+        else if (check != KrFileCheck::Match)
+            result.outcome = KrFetchOutcome::LocalFailure;
+    }
+    return result;
 }
 
 void CKrInstaller::FetchUpdateItem(InstallItem* item, int slot, const std::atomic<bool>& running)
@@ -361,6 +391,11 @@ void CKrInstaller::FetchUpdateItem(InstallItem* item, int slot, const std::atomi
     job.stagedPath = m_layout.StagedFileZip(item->name);
     job.infoPath = m_layout.InfoPath(job.stagedPath);
     job.progressSize = item->downloadSize;
+    if (!ExpectSigned(job.remoteName, job))
+    {
+        HandleFetchFailure(item, KrFetchOutcome::Unlisted, slot, m_downloadQueue);
+        return;
+    }
     KrDownloadResult result = m_server.Download(job, slot, running);
     if (result.outcome != KrFetchOutcome::Done)
     {
@@ -451,7 +486,22 @@ void CKrInstaller::InstallPackage(InstallItem* item)
     const std::string staged = StagedPackagePath(item);
     const std::string info = m_layout.InfoPath(staged);
     bool damaged = false;
-    int extracted = ExtractZip(staged, ItemDir(item), m_installRunning, &damaged, nullptr);
+    int extracted = 0;
+    int failure = ErrorPackageExtract;
+    // A signed release's package is checked whole (it may have come in pieces) before a byte of it
+    // is extracted; one that differs is treated as damaged and fetched again from a clean start.
+    KrFileCheck check = KrFileCheck::Match;
+    if (const KrManifestEntry* entry = SignedEntry(item->name))
+        check = CheckFile(staged, *entry, &m_installRunning);
+    if (check == KrFileCheck::Cancelled)
+        return;
+    if (check == KrFileCheck::Match)
+        extracted = ExtractZip(staged, ItemDir(item), m_installRunning, &damaged, nullptr);
+    else
+    {
+        damaged = true;
+        failure = ErrorReleaseMismatch;
+    }
     if (extracted < 0)
         return; // stopped: the complete package stays staged for the next run
     if (extracted > 0)
@@ -487,7 +537,7 @@ void CKrInstaller::InstallPackage(InstallItem* item)
         // gone) extracts them without fetching them again.
         if (damaged)
             CKrDownloadServer::DiscardStaged(staged, info);
-        GiveUp(item, ErrorPackageExtract);
+        GiveUp(item, failure);
         return;
     }
     uint64_t retryAt = Now() + m_backoff.Delay(item->repeats);

@@ -56,7 +56,8 @@ KrSha256 Sha256Of(const void* data, size_t size)
     return digest;
 }
 
-KrFileHashResult Sha256File(const std::string& path, KrSha256* digest, uint64_t* size, const bool* cancel)
+KrFileHashResult Sha256File(const std::string& path, KrSha256* digest, uint64_t* size,
+                            const std::atomic<bool>* keepRunning)
 {
     *size = 0;
     if (kr::os::IsDirectory(path))
@@ -69,7 +70,7 @@ KrFileHashResult Sha256File(const std::string& path, KrSha256* digest, uint64_t*
     KrFileHashResult result = KrFileHashResult::Ok;
     for (;;)
     {
-        if (cancel && *cancel)
+        if (keepRunning && !keepRunning->load(std::memory_order_acquire))
         {
             result = KrFileHashResult::Cancelled;
             break;

@@ -3,6 +3,7 @@
 // disk, or bytes as they arrive), Ed25519 keys and signatures, and the hex text keys travel in.
 // Nothing here keeps global state besides libsodium's one-time initialisation.
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,9 +41,9 @@ enum class KrFileHashResult
 };
 
 // Streams the file through SHA-256 in fixed-size blocks, so memory does not grow with the file.
-// `size` receives the bytes hashed. `cancel`, when given, is polled between blocks.
+// `size` receives the bytes hashed. `keepRunning`, when given, is polled between blocks: false stops.
 KrFileHashResult Sha256File(const std::string& path, KrSha256* digest, uint64_t* size,
-                            const bool* cancel = nullptr);
+                            const std::atomic<bool>* keepRunning = nullptr);
 
 // Lowercase hex; the parsers take either case, exactly 2 * N digits and nothing else.
 std::string ToHex(const uint8_t* data, size_t size);

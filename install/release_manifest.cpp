@@ -109,7 +109,7 @@ private:
 
 } // namespace
 
-KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry, const bool* cancel)
+KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry, const std::atomic<bool>* keepRunning)
 {
     kr::os::FileInfo info;
     if (!kr::os::GetFileInfo(path, info) || (info.attributes & kr::os::kAttrDirectory))
@@ -118,7 +118,7 @@ KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry, con
         return KrFileCheck::SizeDiffers;
     KrSha256 digest;
     uint64_t size = 0;
-    switch (Sha256File(path, &digest, &size, cancel))
+    switch (Sha256File(path, &digest, &size, keepRunning))
     {
     case KrFileHashResult::Ok: break;
     case KrFileHashResult::Missing: return KrFileCheck::Missing;

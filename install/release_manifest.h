@@ -57,7 +57,8 @@ enum class KrFileCheck
 
 // A file on disk against its manifest entry: a download before it is extracted or kept, an installed
 // file when an installation is verified.
-KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry, const bool* cancel = nullptr);
+KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry,
+                      const std::atomic<bool>* keepRunning = nullptr);
 
 class CKrReleaseManifest
 {

@@ -3,6 +3,7 @@
 // kr-pack's own writer into a temporary folder and served from memory, the installation is a real
 // temporary folder. No socket, no real waiting for back-off.
 #include "install/installer.h"
+#include "install/release_manifest.h"
 #include "tests/support/fake_transport.h"
 #include "tests/support/temp_dir.h"
 
@@ -66,6 +67,11 @@ protected:
     // Serves (again) everything of the release folder, after a test changed it.
     void Republish();
     CKrInstallerSettings Settings(KrInstallerBuild build = KrInstallerBuild::Launcher);
+    // Signs the release folder as kr-pack --sign does (every file it publishes, every file of the
+    // image's Data/ by bare name) with `key`, writes <package>.manifest and serves it.
+    void SignRelease(uint64_t releaseNumber, const KrSecretKey& key, const std::string& packageName = "Data");
+    // Settings of an engine that trusts `key`.
+    CKrInstallerSettings SignedSettings(const KrPublicKey& key);
 
     // Runs an engine until state 6 or 7, until `stop` says so, or until `maxVirtualMs` of clock
     // time; the clock moves on by `stepMs` every poll.

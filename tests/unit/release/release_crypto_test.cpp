@@ -57,8 +57,8 @@ TEST(ReleaseCryptoTest, Sha256FileStreamsEveryByteAndTellsWhatFailed)
 
     EXPECT_EQ(KrFileHashResult::Missing, Sha256File(dir.Path() + "none.bin", &digest, &size));
     EXPECT_EQ(KrFileHashResult::Missing, Sha256File(dir.Path(), &digest, &size)) << "a directory";
-    bool cancel = true;
-    EXPECT_EQ(KrFileHashResult::Cancelled, Sha256File(dir.Path() + "big.bin", &digest, &size, &cancel));
+    std::atomic<bool> stopped{false};
+    EXPECT_EQ(KrFileHashResult::Cancelled, Sha256File(dir.Path() + "big.bin", &digest, &size, &stopped));
 }
 
 TEST(ReleaseCryptoTest, HexTakesExactlyTheDigitsOfItsSize)

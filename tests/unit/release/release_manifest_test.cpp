@@ -280,8 +280,8 @@ TEST(ReleaseFileCheckTest, FilesAreJudgedBySizeThenByHash)
     EXPECT_EQ(KrFileCheck::Missing, CheckFile(dir.Path() + "none.map", entry));
     EXPECT_EQ(KrFileCheck::Missing, CheckFile(dir.Path(), entry)) << "a directory";
     WriteWholeFile(dir.Path() + "level.map", content);
-    bool cancel = true;
-    EXPECT_EQ(KrFileCheck::Cancelled, CheckFile(dir.Path() + "level.map", entry, &cancel));
+    std::atomic<bool> stopped{false};
+    EXPECT_EQ(KrFileCheck::Cancelled, CheckFile(dir.Path() + "level.map", entry, &stopped));
 }
 
 } // namespace
