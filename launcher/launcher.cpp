@@ -122,6 +122,7 @@ void CKrLauncher::StartInstaller()
     settings.build = KrInstallerBuild::Launcher;
     if (m_config.downloadLimitKB > 0)
         settings.transfers.rateLimit = static_cast<uint64_t>(m_config.downloadLimitKB) * 1024;
+    settings.verifyInstall = m_config.verifyInstall;
     if (!settings.events)
         settings.events = &LauncherInstallerEvents();
     m_installer->Init("Data", m_config.projectPath, m_config.downloadServer, settings);

@@ -134,6 +134,8 @@ bool CKrLauncherConfig::ApplyCommandLine(const CKrCommandLine& commandLine, IKrF
         customerId = KrParseCustomerId(value);
     if (const char* value = commandLine.GetValue("DownloadLimitKB"))
         downloadLimitKB = KrParseDownloadLimit(value);
+    if (const char* value = commandLine.GetValue("VerifyInstall"))
+        verifyInstall = std::string(value) == "1";
     if (commandLine.Has("diskSizeError"))
         diskSizeError = true;
     bool languageGiven = false;

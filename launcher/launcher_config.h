@@ -90,6 +90,8 @@ public:
     bool diskSizeError = false;
     // -DownloadLimitKB=N: kilobytes per second for all downloads together; 0 is no limit.
     uint32_t downloadLimitKB = 0;
+    // -VerifyInstall=1: a signed release's installed files are hashed and those that differ fetched.
+    bool verifyInstall = false;
     std::string languageCode;
     bool startedFromLink = false;
 

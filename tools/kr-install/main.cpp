@@ -1,5 +1,6 @@
 // kr-install --server HOST[:PORT][/PREFIX] --dir DIR [--package NAME] [--helper-build]
 //            [--item NAME:SIZE[:extract]]... [--connections N] [--limit-rate KB] [--timeline]
+//            [--verify] [--release-key HEX]
 //
 // Runs one installation engine on DIR until it finishes or fails, with a progress bar on a terminal
 // and plain lines otherwise. Exit status: 0 finished, 10 + the engine's error code when it failed,
@@ -29,6 +30,7 @@ namespace
 const char kUsage[] =
     "usage: kr-install --server HOST[:PORT][/PREFIX] --dir DIR [--package NAME] [--helper-build]\n"
     "                  [--item NAME:SIZE[:extract]]... [--connections N] [--limit-rate KB] [--timeline]\n"
+    "                  [--verify] [--release-key HEX]\n"
     "  --server        download server, without scheme\n"
     "  --dir           installation directory\n"
     "  --package       package base name (helper build; the launcher build always uses Data)\n"
@@ -36,7 +38,10 @@ const char kUsage[] =
     "  --item          an extra file fetched by its plain name; with :extract it is unpacked too\n"
     "  --connections   transfers at once, 1 to 4 (default 4)\n"
     "  --limit-rate    kilobytes per second for all transfers together (0: no limit)\n"
-    "  --timeline      print when each state began (seen every 20 ms) and the scan's time\n";
+    "  --timeline      print when each state began (seen every 20 ms) and the scan's time\n"
+    "  --verify        signed releases: hash every installed file and fetch those that differ\n"
+    "  --release-key   trust releases signed with this public key (kr-pack --keygen prints one)\n"
+    "                  instead of the key this build carries\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -110,6 +115,9 @@ int main(int argc, char** argv)
     std::string server, dir, package = "Data";
     bool helper = false;
     bool timeline = false;
+    bool verify = false;
+    CKrReleaseTrust trust = CKrReleaseTrust::Configured();
+    uint64_t release = 0;
     std::vector<std::pair<int, double>> phases; // state, seconds since the start
     std::vector<Item> items;
     int connections = 4;
@@ -127,8 +135,10 @@ int main(int argc, char** argv)
             helper = true;
         else if (arg == "--timeline")
             timeline = true;
+        else if (arg == "--verify")
+            verify = true;
         else if ((arg == "--server" || arg == "--dir" || arg == "--package" || arg == "--item" ||
-                  arg == "--connections" || arg == "--limit-rate") &&
+                  arg == "--connections" || arg == "--limit-rate" || arg == "--release-key") &&
                  !hasValue)
             return Usage((arg + " needs a value").c_str());
         else if (arg == "--server")
@@ -153,6 +163,12 @@ int main(int argc, char** argv)
                 return Usage("--limit-rate wants kilobytes per second, 0 to 4194304");
             limitKB = n;
         }
+        else if (arg == "--release-key")
+        {
+            if (ParseReleaseKey(argv[++i], &trust.key) != KrReleaseKeyState::Valid)
+                return Usage("--release-key wants 64 hex digits");
+            trust.state = KrReleaseKeyState::Valid;
+        }
         else if (arg == "--item")
         {
             Item item;
@@ -169,6 +185,8 @@ int main(int argc, char** argv)
         return Usage("--server takes a host without scheme");
     if (package.empty() || package.find_first_of("\\/:*?\"<>|") != std::string::npos)
         return Usage("--package wants a plain name");
+    if (verify && trust.state == KrReleaseKeyState::None)
+        return Usage("--verify needs a signed release: this build carries no release key, give --release-key");
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
@@ -184,6 +202,8 @@ int main(int argc, char** argv)
         settings.build = helper ? KrInstallerBuild::Helper : KrInstallerBuild::Launcher;
         settings.transfers.connections = connections;
         settings.transfers.rateLimit = limitKB * 1024;
+        settings.release = trust;
+        settings.verifyInstall = verify;
         // A tool run reports nothing to the metrics service: no events interface.
         engine.Init(package, dir, server, settings);
         for (const Item& item : items)
@@ -212,6 +232,8 @@ int main(int argc, char** argv)
         }
         error = engine.GetErrorCode();
         counters = engine.GetCounters();
+        if (engine.IsReleaseVerified())
+            release = engine.GetRelease();
     }
     if (terminal)
         std::printf("\n");
@@ -229,6 +251,10 @@ int main(int argc, char** argv)
             std::printf(" %s %.2f s;", StateName(phase.first), phase.second);
         std::printf(" scan %u ms\n", counters.scanMs);
     }
+    if (release != 0)
+        std::printf("signed release %llu verified%s; %u installed files differed from it\n",
+                    static_cast<unsigned long long>(release), verify ? " with every installed file" : "",
+                    counters.repairItems);
     std::printf("%s: %u of %u items, %.1f of %.1f MB in %.1f s; %u failed downloads, %u failed extractions; "
                 "scan %u ms\n",
                 StateName(state), counters.doneItems, counters.totalItems, done, total, seconds,

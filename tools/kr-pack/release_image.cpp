@@ -120,7 +120,8 @@ bool IsEngineName(const std::string& lowered, const std::string& package)
     };
     if (endsWith(".download"))
         return true;
-    if (lowered == p + ".cch" || lowered == p + ".zip" || lowered == p + ".install")
+    if (lowered == p + ".cch" || lowered == p + ".zip" || lowered == p + ".install" || lowered == p + ".manifest" ||
+        lowered == p + ".release")
         return true;
     if (lowered.compare(0, p.size() + 1, p + "_") != 0)
         return false;

@@ -80,7 +80,10 @@ EngineRun EngineScenario::Run(const CKrInstallerSettings& settings, const std::v
 std::vector<std::string> EngineScenario::DiffWithImage(const std::string& cacheName) const
 {
     std::vector<std::string> diff = DiffTrees(image.Path(), install.Path());
-    diff.erase(std::remove(diff.begin(), diff.end(), cacheName), diff.end());
+    // The engine's own records: the file list and, for a signed release, the release number.
+    const std::string releaseRecord = cacheName.substr(0, cacheName.rfind('.')) + ".release";
+    for (const std::string& own : {cacheName, releaseRecord})
+        diff.erase(std::remove(diff.begin(), diff.end(), own), diff.end());
     return diff;
 }
 

@@ -210,6 +210,8 @@ TEST_F(KrPackTest, UnusableInputIsRefusedWithExitTwo)
         {"a package's name", "Data_3.zip", "engine keeps"},
         {"a marker's name", "data.install", "engine keeps"},
         {"the file list's name", "Data.cch", "engine keeps"},
+        {"the signed manifest's name", "Data.manifest", "engine keeps"},
+        {"the installed release number's name", "DATA.release", "engine keeps"},
         {"the staging folder's name", "Data.download/x", "engine keeps"},
     };
     for (const auto& c : images)

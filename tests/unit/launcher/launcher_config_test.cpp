@@ -85,6 +85,14 @@ TEST(LauncherConfig, DownloadLimit)
         EXPECT_EQ(FromCommandLine(bad, folders, &languageGiven).downloadLimitKB, 0u) << bad;
 }
 
+TEST(LauncherConfig, VerifyInstallOnlyWithOne)
+{
+    FakeFolders folders;
+    EXPECT_TRUE(FromCommandLine("-VerifyInstall=1", folders).verifyInstall);
+    for (const char* other : {"", "-VerifyInstall=0", "-VerifyInstall=", "-VerifyInstall=yes"})
+        EXPECT_FALSE(FromCommandLine(other, folders).verifyInstall) << other;
+}
+
 TEST(LauncherConfig, StartedFromLinkFlag)
 {
     struct Case
