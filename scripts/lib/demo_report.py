@@ -186,6 +186,10 @@ def report(facts_path, out_txt, out_json):
         lines.append("               %s" % facts["game_start"])
     if facts.get("helper"):
         lines.append("Install helper: %s" % facts["helper"])
+    if facts.get("signed.install"):
+        lines.append("Signed release: kr-install with the development key: %s" % facts["signed.install"])
+        lines.append("               Data.zip changed by one byte on the server: %s; its marker %s"
+                     % (facts.get("signed.tampered", "?"), facts.get("signed.tampered_marker", "?")))
     lines.append("Screenshots:   %s" % (", ".join(facts["screenshots"]) or "none"))
     for note in facts.get("notes", []):
         lines.append("Note:          %s" % note)

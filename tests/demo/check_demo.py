@@ -136,6 +136,16 @@ def main():
         check("final plugin=0 game=0" in helper and "status plugin=100 game=100" in helper,
               "the helper runs did not both reach 100")
         check("uninstall=0" in helper, "the helper's uninstall did not report 0")
+        # The signed release: installed whole by an engine with the development key, and a package
+        # changed on the server refused (error 14) without its marker.
+        check(report.get("signed.install", "").startswith("signed release 1 verified"),
+              "the signed install reported %r" % report.get("signed.install"))
+        image_data = digest_tree(os.path.join(out, "image", "Data"))
+        check(digest_tree(os.path.join(out, "signed-game", "Data")) == image_data,
+              "the signed install's Data/ differs from the release image")
+        check(str(report.get("signed.tampered", "")).startswith("exit 24: error 14"),
+              "the changed package gave %r" % report.get("signed.tampered"))
+        check(report.get("signed.tampered_marker") == "absent", "the changed package was marked as installed")
     if failures:
         print("demo check FAILED (output kept in %s):" % out)
         for failure in failures:

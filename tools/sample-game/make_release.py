@@ -4,9 +4,11 @@ launcher's four extra items, and the install helper's plug-in release.
 
     make_release.py WWW_DIR --image DIR --kr-pack PATH --launcher EXE --runtime EXE
                     [--files N] [--total-mb MB] [--seed S] [--change N] [--change-seed S] [--web DIR]
+                    [--sign KEYFILE]
 
 WWW_DIR receives (all at its root, where the engine asks for them by plain name):
   Data.zip, Data_1.zip, ..., Data/<file>.zip, Data.cch   the game, from make_game.py and kr-pack
+  Data.manifest                with --sign: the signed manifest of the game and the four items
   Splash.zip                   Splash.bmp (make_splash.py; PNG content, which GDI+ reads with alpha)
   QuorvaleOnlineLauncher.zip   the launcher executable as first entry (the self-update compares it)
   KelvaneRuntimeMMO.zip        the sample game runtime
@@ -132,6 +134,7 @@ def main():
     parser.add_argument("--files", type=int, default=300)
     parser.add_argument("--total-mb", type=float, default=30.0)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--sign", help="kr-pack secret key file: also write the signed manifest")
     parser.add_argument("--change", type=int, default=0)
     parser.add_argument("--change-seed", type=int, default=2)
     parser.add_argument("--package-size", type=int, default=16, help="MiB per fresh-install package")
@@ -143,8 +146,6 @@ def main():
     subprocess.run([sys.executable, os.path.join(HERE, "make_game.py"), args.image, "--files", str(args.files),
                     "--total-mb", str(args.total_mb), "--seed", str(args.seed)], check=True, stdout=subprocess.DEVNULL)
     changed = change_files(args.image, args.change, args.change_seed) if args.change > 0 else []
-    subprocess.run([args.kr_pack, args.image, args.www, "--package-size", str(args.package_size)],
-                   check=True, stdout=subprocess.DEVNULL)
 
     # PNG content: GDI+ drops the alpha of every BMP (see make_splash.py).
     splash = make_splash.draw_splash(520, 340).png_bytes()
@@ -157,6 +158,11 @@ def main():
     }
     rewritten = [name for name, entries in items.items()
                  if write_if_changed(os.path.join(args.www, name), zip_bytes(entries))]
+    # The items are in place first, so that a signed release lists them too.
+    pack = [args.kr_pack, args.image, args.www, "--package-size", str(args.package_size)]
+    if args.sign:
+        pack += ["--sign", args.sign] + [arg for name in items for arg in ("--item", os.path.join(args.www, name))]
+    subprocess.run(pack, check=True, stdout=subprocess.DEVNULL)
     make_plugin(args.www, work, args.kr_pack)
 
     if args.web:
