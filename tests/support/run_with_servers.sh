@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a test command with the local servers of the integration tests, all on loopback:
 #   nginx serving a release packed by the native kr-pack from a generated game folder, plus the
-#   launcher's four extra items;
+#   launcher's four extra items, signed with the development key (KR_TEST_RELEASE_KEY);
 #   the development launcher server and metrics receiver;
 #   the install helper's launcher server roles (when KR_SIGNATURE_KEYS is set).
 # Their addresses reach the tests as KR_TEST_* environment variables.
@@ -43,8 +43,8 @@ if [ ! -x "$host_bin/kr-pack" ]; then
     exit 1
 fi
 python3 "$root/tools/sample-game/make_game.py" "$work/image" --files 60 --total-mb 4 --seed 7 >/dev/null || exit 1
-"$host_bin/kr-pack" "$work/image" "$work/www" --package-size 1 >/dev/null || exit 1
 # The items the launcher adds to its game installation, fetched from the server's root.
+mkdir -p "$work/www"
 python3 - "$work/www" <<'PY' || exit 1
 import os, sys, zipfile
 www = sys.argv[1]
@@ -59,6 +59,12 @@ for name, entries in items.items():
         for entry, data in entries.items():
             z.writestr(entry, data)
 PY
+# Signed with the development key, items included; engines without a key never ask for the manifest.
+install -m 600 "$root/tools/keys/dev-release.key" "$work/dev-release.key"
+"$host_bin/kr-pack" "$work/image" "$work/www" --package-size 1 --sign "$work/dev-release.key" \
+    --item "$work/www/Splash.zip" --item "$work/www/QuorvaleOnlineLauncher.zip" \
+    --item "$work/www/KelvaneRuntimeMMO.zip" --item "$work/www/ErrorPage.zip" >/dev/null || exit 1
+export KR_TEST_RELEASE_KEY="$(head -c 64 "$root/tools/keys/dev-release.pub")"
 python3 "$root/tools/sample-game/make_splash.py" "$work/Splash.bmp" || exit 1
 export KR_TEST_SPLASH_BMP="$work/Splash.bmp"
 kr_nginx_start "$work/www" "$work/nginx" || exit 1

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -68,11 +69,14 @@ struct Outcome
     int totalCount = -1;
 };
 
-Outcome RunEngine(const ReleaseUnderTest& release, const std::string& dir)
+Outcome RunEngine(const ReleaseUnderTest& release, const std::string& dir,
+                  const CKrReleaseTrust& trust = CKrReleaseTrust())
 {
     CKrInstallerSettings settings;
     settings.build = KrInstallerBuild::Helper; // fills the item counts
     settings.timings.startDelayMs = 50;
+    settings.timings.retryFirstMs = 50;
+    settings.release = trust;
     CKrInstaller engine;
     engine.Init("Data", dir, release.server, settings);
     engine.Start();
@@ -131,6 +135,12 @@ TEST_F(EngineWineTest, FreshInstallThenNothingToUpdate)
 }
 
 // The first non-empty file of an installed Data folder, the one a test damages.
+std::string ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 fs::path FirstInstalledFile(const std::string& installDir)
 {
     for (const auto& entry : fs::recursive_directory_iterator(fs::path(installDir) / "Data"))
@@ -270,3 +280,44 @@ TEST_F(EngineWineTest, UnreachableServerFailsWithErrorOneAndTouchesNothing)
 }
 
 } // namespace
+
+// A signed release over WinINet: installed and remembered; a per-file zip that a network in between
+// changed (size and time kept) is refused three times and never replaces the installed file.
+TEST_F(EngineWineTest, SignedReleaseRefusesAChangedPerFileZip)
+{
+    CKrReleaseTrust trust;
+    trust.state = ParseReleaseKey(kr::test::Env("KR_TEST_RELEASE_KEY").c_str(), &trust.key);
+    ASSERT_EQ(KrReleaseKeyState::Valid, trust.state) << "run through tests/wine/run.sh, which signs the release";
+    kr::test::TempDir dir;
+    Outcome fresh = RunEngine(release, dir.Path(), trust);
+    ASSERT_EQ(CKrInstaller::StateFinished, fresh.state) << "error " << fresh.error;
+    EXPECT_TRUE(fs::exists(fs::path(dir.Path()) / "Data.release"));
+
+    fs::path victim = FirstInstalledFile(dir.Path());
+    ASSERT_FALSE(victim.empty());
+    const std::string installed = ReadBytes(victim);
+    fs::last_write_time(victim, fs::last_write_time(victim) - std::chrono::hours(24 * 400));
+    const fs::path zip = release.www / "Data" / (victim.filename().string() + ".zip");
+    const std::string served = ReadBytes(zip);
+    const auto servedTime = fs::last_write_time(zip);
+    struct Restore
+    {
+        const fs::path& path;
+        const std::string& bytes;
+        fs::file_time_type time;
+        ~Restore()
+        {
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+            fs::last_write_time(path, time);
+        }
+    } restore{zip, served, servedTime};
+    std::string changed = served;
+    changed[changed.size() / 2] ^= 0x01;
+    std::ofstream(zip, std::ios::binary | std::ios::trunc) << changed;
+    fs::last_write_time(zip, servedTime);
+
+    Outcome refused = RunEngine(release, dir.Path(), trust);
+    EXPECT_EQ(CKrInstaller::StateFailed, refused.state);
+    EXPECT_EQ(KrErrorReleaseMismatch, refused.error);
+    EXPECT_EQ(installed, ReadBytes(victim));
+}
