@@ -268,6 +268,8 @@ private:
     int EnterDecide();
     int EnterVerify();
     int EnterFinished();
+    // Before state 6 is visible: the staging folder cleared, a signed release's number recorded.
+    void TidyFinishedRun();
     // Records why the run fails (the first reason wins) and returns StateFailed.
     int Fail(int errorCode);
     // From threads other than the control thread: the control thread ends the run.

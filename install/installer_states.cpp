@@ -11,7 +11,8 @@
 //   any of 0..5 -> 7 Failed                   see installer_errors.h
 //
 // Entering 1 numbers the packages; entering 4 fetches the list, puts it in place, deletes the
-// markers and scans; entering 6 clears the staging folder. Events: 10005 (true) on 1 -> 2, 10005
+// markers and scans; before 6 shows, the staging folder is cleared and a signed release's number
+// recorded, so that an owner who sees the run finished finds it tidied up. Events: 10005 (true) on 1 -> 2, 10005
 // (false) on 4 -> 5 of a run that began as an update and queued something, 10006 on entering 6 when
 // the phase had items or the run was a fresh install.
 #include "install/directx_check.h"
@@ -85,7 +86,11 @@ void CKrInstaller::Transition(int next)
         if (next == StateVerify)
             ResetPhase(next);
         else
+        {
+            if (next == StateFinished)
+                TidyFinishedRun();
             m_state.store(next, std::memory_order_release);
+        }
         int follow = EnterState(next, from);
         from = next;
         next = follow;
@@ -559,7 +564,7 @@ bool CKrInstaller::Scan(const std::string& dir, int depth)
 
 // --- 6: finished ----------------------------------------------------------------------------------
 
-int CKrInstaller::EnterFinished()
+void CKrInstaller::TidyFinishedRun()
 {
     // Nothing is left to resume: what the staging folder still holds belongs to no one.
     std::string staging = m_layout.StagingDir();
@@ -585,7 +590,10 @@ int CKrInstaller::EnterFinished()
     // Only a finished run vouches for the release number: from now on, older ones are refused.
     if (m_releaseVerified)
         WriteInstalledRelease(m_installDir, m_packageName, m_manifest.Release());
+}
 
+int CKrInstaller::EnterFinished()
+{
     Counters counters = GetCounters();
     if (counters.totalItems != 0 || m_freshInstall)
         ReportFinished();
