@@ -39,6 +39,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Release programs ship without the debug sections the static libraries bring along.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
+set(CMAKE_SHARED_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # Debian's mingw zlib ships libz.dll.a too; FindZLIB would pick it and pull in zlib1.dll.
 set(ZLIB_USE_STATIC_LIBS ON)
