@@ -88,6 +88,29 @@ private:
 
 } // namespace
 
+std::map<std::string, uint64_t> FilesBelow(const std::string& dir)
+{
+    std::map<std::string, uint64_t> files;
+    std::vector<std::string> pending{""};
+    while (!pending.empty())
+    {
+        std::string relative = pending.back();
+        pending.pop_back();
+        std::vector<kr::os::FileInfo> entries;
+        kr::os::ListDirectory(dir + relative, entries);
+        for (const kr::os::FileInfo& entry : entries)
+        {
+            if (entry.name == "." || entry.name == "..")
+                continue;
+            if (entry.attributes & kr::os::kAttrDirectory)
+                pending.push_back(relative + entry.name + "/");
+            else
+                files[relative + entry.name] = entry.lastWrite;
+        }
+    }
+    return files;
+}
+
 bool FakeClock::Sleep(uint32_t ms, const std::atomic<bool>& running)
 {
     if (m_automatic)
@@ -165,23 +188,8 @@ void FakeTransport::AddDirectory(const std::string& dir)
     std::string root = dir;
     if (!root.empty() && root.back() != '/')
         root += '/';
-    std::vector<std::string> pending{""};
-    while (!pending.empty())
-    {
-        std::string relative = pending.back();
-        pending.pop_back();
-        std::vector<kr::os::FileInfo> entries;
-        kr::os::ListDirectory(root + relative, entries);
-        for (const kr::os::FileInfo& entry : entries)
-        {
-            if (entry.name == "." || entry.name == "..")
-                continue;
-            if (entry.attributes & kr::os::kAttrDirectory)
-                pending.push_back(relative + entry.name + "/");
-            else
-                AddFile(relative + entry.name, ReadAll(root + relative + entry.name), entry.lastWrite);
-        }
-    }
+    for (const auto& file : FilesBelow(root))
+        AddFile(file.first, ReadAll(root + file.first), file.second);
 }
 
 void FakeTransport::SetAnnouncedSize(const std::string& path, uint64_t size)

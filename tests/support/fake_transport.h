@@ -23,6 +23,10 @@
 namespace kr::test
 {
 
+// Every file below `dir` (which ends in a separator), by its "/"-separated path relative to it, with its
+// last write time.
+std::map<std::string, uint64_t> FilesBelow(const std::string& dir);
+
 // Manual: time moves only when the test advances it, and Sleep waits (in real time) until the
 // clock has reached its end. Automatic: every Sleep moves the time on by its length at once.
 class FakeClock : public CKrEngineClock

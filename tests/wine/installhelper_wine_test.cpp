@@ -459,7 +459,13 @@ bool MakeDirectoryLink(const std::string& link, const std::string& target, std::
         return false;
     }
     *how = "unix symbolic link";
-    return RunUnix("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") && fs::exists(link);
+    if (!RunUnix("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\""))
+        return false;
+    // start.exe /wait returns when its own process ends, which on a loaded machine can come before the
+    // Unix program has made the link.
+    for (int waited = 0; waited < 5000 && !fs::exists(link); waited += 20)
+        Sleep(20);
+    return fs::exists(link);
 }
 
 // Removes a directory link, whichever kind MakeDirectoryLink made.

@@ -14,26 +14,6 @@
 namespace kr::test
 {
 
-namespace
-{
-
-void ListRelative(const std::string& root, const std::string& relative, std::set<std::string>& out)
-{
-    std::vector<kr::os::FileInfo> entries;
-    kr::os::ListDirectory(root + relative, entries);
-    for (const kr::os::FileInfo& entry : entries)
-    {
-        if (entry.name == "." || entry.name == "..")
-            continue;
-        if (entry.attributes & kr::os::kAttrDirectory)
-            ListRelative(root, relative + entry.name + "/", out);
-        else
-            out.insert(relative + entry.name);
-    }
-}
-
-} // namespace
-
 std::vector<std::pair<int, bool>> RecordingEvents::Events()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -129,9 +109,7 @@ void FakeEngineTest::SignRelease(uint64_t releaseNumber, const KrSecretKey& key,
     CKrReleaseManifest manifest;
     ASSERT_TRUE(manifest.SetPackage(packageName));
     ASSERT_TRUE(manifest.SetRelease(releaseNumber));
-    std::set<std::string> published, data;
-    ListRelative(release.Path(), "", published);
-    ListRelative(image.Path(), "Data/", data);
+
     const std::string manifestName = packageName + ".manifest";
     auto add = [&](const std::string& path, const std::string& name, bool isData) {
         KrSha256 digest;
@@ -139,11 +117,11 @@ void FakeEngineTest::SignRelease(uint64_t releaseNumber, const KrSecretKey& key,
         ASSERT_EQ(KrFileHashResult::Ok, Sha256File(path, &digest, &size)) << path;
         ASSERT_TRUE(isData ? manifest.AddData(name, size, digest) : manifest.AddFile(name, size, digest)) << name;
     };
-    for (const std::string& name : published)
-        if (name != manifestName)
-            add(release.Path() + name, name, false);
-    for (const std::string& path : data)
-        add(image.Path() + path, path.substr(path.find_last_of('/') + 1), true);
+    for (const auto& published : FilesBelow(release.Path()))
+        if (published.first != manifestName)
+            add(release.Path() + published.first, published.first, false);
+    for (const auto& data : FilesBelow(image.Path() + "Data/"))
+        add(image.Path() + "Data/" + data.first, data.first.substr(data.first.find_last_of('/') + 1), true);
     WriteWholeFile(release.Path() + manifestName, manifest.Sign(key));
     Republish();
 }
@@ -234,8 +212,10 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
 std::vector<std::string> FakeEngineTest::Diff()
 {
     std::set<std::string> expected, actual;
-    ListRelative(image.Path(), "", expected);
-    ListRelative(install.Path(), "", actual);
+    for (const auto& file : FilesBelow(image.Path()))
+        expected.insert(file.first);
+    for (const auto& file : FilesBelow(install.Path()))
+        actual.insert(file.first);
     std::vector<std::string> diff;
     for (const std::string& path : expected)
     {
