@@ -390,47 +390,6 @@ KrFetchOutcome CKrDownloadServer::Classify(int status)
     return KrFetchOutcome::Refused;
 }
 
-bool CKrDownloadServer::JoinPieces(const std::vector<std::string>& pieces, const std::string& stagedPath,
-                                   const std::string& infoPath, const std::string& firstInfoPath)
-{
-    if (pieces.empty())
-        return false;
-    // The first piece becomes the file, so only the later ones are copied.
-    DiscardStaged(stagedPath, infoPath);
-    if (!MoveIntoPlace(pieces[0], stagedPath))
-        return false;
-    uint64_t size = 0;
-    if (!kr::os::GetFileSize(stagedPath, &size))
-        return false;
-    CKrFileWriter writer;
-    if (!writer.OpenAt(stagedPath, size))
-        return false;
-    std::vector<char> buffer(1 << 20);
-    for (size_t i = 1; i < pieces.size(); ++i)
-    {
-        kr::os::UniqueFile in = kr::os::OpenUniqueFile(pieces[i], "rb");
-        if (!in)
-            return false;
-        for (;;)
-        {
-            size_t n = std::fread(buffer.data(), 1, buffer.size(), in.get());
-            if (n == 0)
-                break;
-            if (!writer.Write(buffer.data(), n))
-                return false;
-        }
-        if (std::ferror(in.get()))
-            return false;
-    }
-    if (!writer.Close())
-        return false;
-    // Only a whole file gets the sidecar that lets a later run confirm it instead of fetching it.
-    uint64_t infoSize = 0;
-    if (!kr::os::GetFileSize(firstInfoPath, &infoSize))
-        return true; // nothing validates it: a later run fetches it again
-    return MoveIntoPlace(firstInfoPath, infoPath);
-}
-
 void CKrDownloadServer::DiscardStaged(const std::string& stagedPath, const std::string& infoPath)
 {
     kr::os::RemoveFile(stagedPath);

@@ -132,11 +132,6 @@ public:
     // Status codes as the retry rules see them (200 and 206 are Done).
     static KrFetchOutcome Classify(int status);
 
-    // Joins complete pieces (in order) into `stagedPath`; the first piece's sidecar, which
-    // describes the whole file, becomes `infoPath`. False (the pieces as they were, or the first
-    // one moved) when the disk refuses.
-    static bool JoinPieces(const std::vector<std::string>& pieces, const std::string& stagedPath,
-                           const std::string& infoPath, const std::string& firstInfoPath);
     // Drops a staged file and its sidecar.
     static void DiscardStaged(const std::string& stagedPath, const std::string& infoPath);
 

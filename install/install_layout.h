@@ -7,7 +7,7 @@
 //   installDir + P + ".release"             the release number last installed (signed releases)
 //   installDir + P + ".download\\"          the staging folder; the scan never looks inside it:
 //       P.zip, P_1.zip, ...                 packages until they are extracted
-//       pieces\P_1.zip.<n>                  byte ranges of a package until they are joined
+//       pieces\P_1.zip.<first>-<last>      byte ranges of a package until it is extracted
 //       files\\<name>.zip                   per-file zips until they are extracted
 //       items\\<name>                       directly fetched items until they are complete
 //       P.cch                               the file list until it is complete and readable
@@ -17,6 +17,7 @@
 // P is the package name ("Data" in the launcher). Downloads never land under a name that a game
 // file can have: kr-pack refuses images with a top-level entry ending in ".download" or named like
 // a package, a marker or the file list.
+#include <cstdint>
 #include <string>
 
 class CKrInstallLayout
@@ -36,10 +37,12 @@ public:
 
     std::string StagingDir() const { return m_installDir + m_packageName + kStagingSuffix + "\\"; }
     std::string StagedPackage(int index) const { return StagingDir() + PackageName(index); }
-    // Piece `index` of the package staged at `stagedPackage`.
-    std::string PiecePath(const std::string& stagedPackage, int index) const
+    // Bytes first..last of the package staged at `stagedPackage`; named by its range, so pieces cut
+    // another way by an earlier run are never taken for these.
+    std::string PiecePath(const std::string& stagedPackage, uint64_t first, uint64_t last) const
     {
-        return StagingDir() + "pieces\\" + BareOf(stagedPackage) + "." + std::to_string(index);
+        return StagingDir() + "pieces\\" + BareOf(stagedPackage) + "." + std::to_string(first) + "-" +
+               std::to_string(last);
     }
     std::string StagedFileZip(const std::string& name) const { return StagingDir() + "files\\" + name + ".zip"; }
     std::string StagedItem(const std::string& name) const { return StagingDir() + "items\\" + name; }

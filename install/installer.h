@@ -64,7 +64,6 @@ struct InstallItem
     // Fresh install, packages fetched in pieces over several connections. A piece points to its
     // package and names its bytes; the package owns its pieces.
     InstallItem* package = nullptr;
-    int32_t pieceIndex = -1;
     uint64_t rangeOffset = 0;
     uint64_t rangeLength = 0;
     std::vector<std::unique_ptr<InstallItem>> pieces;
@@ -73,6 +72,9 @@ struct InstallItem
     std::atomic<bool> rangesRefused{false}; // the server answered a piece with the whole file
     std::atomic<bool> givenUp{false};
     bool wholeOnly = false; // fetched in one piece from now on
+    // Staged as its complete pieces, which extraction reads as one file (set before the package is
+    // handed to the install thread).
+    bool inPieces = false;
     std::atomic<bool> staging{false}; // counted against the packages staged ahead
 };
 
@@ -314,18 +316,22 @@ private:
     void FetchPiece(InstallItem* piece, int slot, const std::atomic<bool>& running);
     // After the last piece: joined into the staged package and queued for extraction, or (ranges
     // refused, the join failed) the package goes back for a download in one piece.
-    void FinishPieces(InstallItem* package, int slot);
+    void FinishPieces(InstallItem* package);
     void PackageLeavesStaging(InstallItem* package);
     int Connections() const;
     void InstallPackage(InstallItem* item);
     void InstallSingleFile(InstallItem* item);
     // 1 extracted, 0 failed, -1 stopped (nothing counted).
-    int ExtractZip(const std::string& zipPath, const std::string& destDir, const std::atomic<bool>& running,
+    int ExtractZip(const std::vector<std::string>& parts, const std::string& destDir, const std::atomic<bool>& running,
                    bool* damaged, std::vector<std::string>* written);
     void ExtractInPlace(InstallItem* item, const std::atomic<bool>& running);
     void WriteMarker(const InstallItem* item);
     std::string ItemDir(const InstallItem* item) const;
     std::string StagedPackagePath(const InstallItem* item) const;
+    std::string PiecePath(const InstallItem* piece) const;
+    // The staged package as the files that hold it, in order.
+    std::vector<std::string> StagedPackageParts(const InstallItem* item) const;
+    void DiscardStagedPackage(const InstallItem* item);
     bool IsLauncher() const { return m_settings.build == KrInstallerBuild::Launcher; }
     bool SameName(const std::string& a, const std::string& b) const;
     uint64_t Now() { return m_clock->NowMs(); }

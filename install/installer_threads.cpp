@@ -33,6 +33,30 @@ std::string CKrInstaller::StagedPackagePath(const InstallItem* item) const
     return item->packageIndex >= 0 ? m_layout.StagedPackage(item->packageIndex) : m_layout.StagedItem(item->name);
 }
 
+std::string CKrInstaller::PiecePath(const InstallItem* piece) const
+{
+    return m_layout.PiecePath(StagedPackagePath(piece->package), piece->rangeOffset,
+                              piece->rangeOffset + piece->rangeLength - 1);
+}
+
+std::vector<std::string> CKrInstaller::StagedPackageParts(const InstallItem* item) const
+{
+    if (!item->inPieces)
+        return {StagedPackagePath(item)};
+    std::vector<std::string> parts;
+    for (const std::unique_ptr<InstallItem>& piece : item->pieces)
+        parts.push_back(PiecePath(piece.get()));
+    return parts;
+}
+
+void CKrInstaller::DiscardStagedPackage(const InstallItem* item)
+{
+    for (const std::unique_ptr<InstallItem>& piece : item->pieces)
+        CKrDownloadServer::DiscardStaged(PiecePath(piece.get()), m_layout.InfoPath(PiecePath(piece.get())));
+    const std::string staged = StagedPackagePath(item);
+    CKrDownloadServer::DiscardStaged(staged, m_layout.InfoPath(staged));
+}
+
 int CKrInstaller::Connections() const
 {
     int n = m_settings.transfers.connections;
@@ -189,7 +213,6 @@ void CKrInstaller::FetchPackage(InstallItem* item, int slot, const std::atomic<b
                 piece->name = item->name;
                 piece->flags = ItemPackage;
                 piece->package = item;
-                piece->pieceIndex = static_cast<int32_t>(i);
                 piece->rangeOffset = i * share;
                 piece->rangeLength = i + 1 == count ? item->size - i * share : share;
                 item->pieces.push_back(std::move(piece));
@@ -207,6 +230,7 @@ void CKrInstaller::FetchPackage(InstallItem* item, int slot, const std::atomic<b
         FetchPiece(item->pieces[0].get(), slot, running);
         return;
     }
+    item->inPieces = false;
     KrDownloadJob job;
     job.remoteName = item->name;
     job.stagedPath = StagedPackagePath(item);
@@ -231,7 +255,7 @@ void CKrInstaller::FetchPiece(InstallItem* piece, int slot, const std::atomic<bo
     piece->status.store(ItemDownloading, std::memory_order_release);
     KrDownloadJob job;
     job.remoteName = package->name;
-    job.stagedPath = m_layout.PiecePath(StagedPackagePath(package), piece->pieceIndex);
+    job.stagedPath = PiecePath(piece);
     job.infoPath = m_layout.InfoPath(job.stagedPath);
     job.hasExpected = true;
     job.expectedSize = package->size;
@@ -258,39 +282,25 @@ void CKrInstaller::FetchPiece(InstallItem* piece, int slot, const std::atomic<bo
     }
     piece->status.store(ItemDone, std::memory_order_release);
     if (package->piecesLeft.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        FinishPieces(package, slot);
+        FinishPieces(package);
 }
 
-void CKrInstaller::FinishPieces(InstallItem* package, int slot)
+void CKrInstaller::FinishPieces(InstallItem* package)
 {
-    const std::string staged = StagedPackagePath(package);
-    std::vector<std::string> paths;
-    for (const std::unique_ptr<InstallItem>& piece : package->pieces)
-        paths.push_back(m_layout.PiecePath(staged, piece->pieceIndex));
-    bool refused = package->rangesRefused.load(std::memory_order_acquire);
-    if (!refused &&
-        CKrDownloadServer::JoinPieces(paths, staged, m_layout.InfoPath(staged), m_layout.InfoPath(paths[0])))
+    if (!package->rangesRefused.load(std::memory_order_acquire))
     {
-        for (const std::string& path : paths)
-            CKrDownloadServer::DiscardStaged(path, m_layout.InfoPath(path));
+        // The pieces stay as they are: extraction and the signed check read them as one file.
+        package->inPieces = true;
         m_installQueue.Push(package);
         return;
     }
-    for (const std::string& path : paths)
-        CKrDownloadServer::DiscardStaged(path, m_layout.InfoPath(path));
-    CKrDownloadServer::DiscardStaged(staged, m_layout.InfoPath(staged));
+    // A server that ignores Range: this package and every later one come in one piece.
+    DiscardStagedPackage(package);
     UndoDoneBytes(package->pieceBytesDone.exchange(0, std::memory_order_acq_rel));
     package->status.store(ItemPending, std::memory_order_release);
-    if (refused)
-    {
-        // A server that ignores Range: this package and every later one come in one piece.
-        m_rangesRefused.store(true, std::memory_order_release);
-        package->wholeOnly = true;
-        m_freshQueue.Push(package);
-        return;
-    }
-    // The pieces could not be joined (a full disk): like any local fault, later.
-    HandleFetchFailure(package, KrFetchOutcome::Transient, slot, m_freshQueue);
+    m_rangesRefused.store(true, std::memory_order_release);
+    package->wholeOnly = true;
+    m_freshQueue.Push(package);
 }
 
 void CKrInstaller::PackageLeavesStaging(InstallItem* package)
@@ -461,14 +471,14 @@ void CKrInstaller::InstallMain()
     m_activeInstallThreads.fetch_sub(1, std::memory_order_acq_rel);
 }
 
-int CKrInstaller::ExtractZip(const std::string& zipPath, const std::string& destDir, const std::atomic<bool>& running,
+int CKrInstaller::ExtractZip(const std::vector<std::string>& parts, const std::string& destDir, const std::atomic<bool>& running,
                              bool* damaged, std::vector<std::string>* written)
 {
     CKrZipFile zip;
     zip.SetReplaceBackslashes(IsLauncher());
     zip.SetStopFlag(&running);
     zip.SetRecordWrittenFiles(written != nullptr);
-    int steps = zip.Open(zipPath, true, nullptr, false) ? 1 : 0;
+    int steps = zip.OpenParts(parts) ? 1 : 0;
     if (steps == 1)
         steps += zip.ExtractAll(destDir.empty() ? nullptr : destDir.c_str(), true) ? 1 : 0;
     bool stopped = zip.WasStopped();
@@ -483,8 +493,7 @@ int CKrInstaller::ExtractZip(const std::string& zipPath, const std::string& dest
 
 void CKrInstaller::InstallPackage(InstallItem* item)
 {
-    const std::string staged = StagedPackagePath(item);
-    const std::string info = m_layout.InfoPath(staged);
+    const std::vector<std::string> parts = StagedPackageParts(item);
     bool damaged = false;
     int extracted = 0;
     int failure = ErrorPackageExtract;
@@ -492,11 +501,11 @@ void CKrInstaller::InstallPackage(InstallItem* item)
     // is extracted; one that differs is treated as damaged and fetched again from a clean start.
     KrFileCheck check = KrFileCheck::Match;
     if (const KrManifestEntry* entry = SignedEntry(item->name))
-        check = CheckFile(staged, *entry, &m_installRunning);
+        check = CheckParts(parts, *entry, &m_installRunning);
     if (check == KrFileCheck::Cancelled)
         return;
     if (check == KrFileCheck::Match)
-        extracted = ExtractZip(staged, ItemDir(item), m_installRunning, &damaged, nullptr);
+        extracted = ExtractZip(parts, ItemDir(item), m_installRunning, &damaged, nullptr);
     else
     {
         damaged = true;
@@ -506,7 +515,7 @@ void CKrInstaller::InstallPackage(InstallItem* item)
         return; // stopped: the complete package stays staged for the next run
     if (extracted > 0)
     {
-        CKrDownloadServer::DiscardStaged(staged, info);
+        DiscardStagedPackage(item);
         if (item->name == kDirectXSetupZip && item->packageIndex < 0)
         {
             if (!m_directXSetupStarted.load(std::memory_order_acquire))
@@ -536,7 +545,7 @@ void CKrInstaller::InstallPackage(InstallItem* item)
         // Damaged bytes go; intact ones stay staged, so that the next run (after the obstacle is
         // gone) extracts them without fetching them again.
         if (damaged)
-            CKrDownloadServer::DiscardStaged(staged, info);
+            DiscardStagedPackage(item);
         GiveUp(item, failure);
         return;
     }
@@ -545,7 +554,7 @@ void CKrInstaller::InstallPackage(InstallItem* item)
     {
         // Fetched again, from the first byte.
         CountExtractFailure(item->downloadSize);
-        CKrDownloadServer::DiscardStaged(staged, info);
+        DiscardStagedPackage(item);
         item->status.store(ItemPending, std::memory_order_release);
         m_freshQueue.Requeue(item, retryAt);
     }
@@ -579,7 +588,7 @@ void CKrInstaller::InstallSingleFile(InstallItem* item)
     const std::string info = m_layout.InfoPath(staged);
     bool damaged = false;
     std::vector<std::string> written;
-    int extracted = ExtractZip(staged, ItemDir(item) + "Data\\", m_installRunning, &damaged, &written);
+    int extracted = ExtractZip({staged}, ItemDir(item) + "Data\\", m_installRunning, &damaged, &written);
     if (extracted < 0)
         return; // stopped: the file keeps no time stamp, so the next run fetches it again
     CKrDownloadServer::DiscardStaged(staged, info);
@@ -608,7 +617,7 @@ void CKrInstaller::ExtractInPlace(InstallItem* item, const std::atomic<bool>& ru
 {
     std::string zipPath = ItemDir(item) + item->name;
     bool damaged = false;
-    int extracted = ExtractZip(zipPath, std::string(), running, &damaged, nullptr);
+    int extracted = ExtractZip({zipPath}, std::string(), running, &damaged, nullptr);
     if (extracted <= 0)
     {
         // The kept zip has the server's time and would pass for up to date on the next run, whose

@@ -59,33 +59,40 @@ KrSha256 Sha256Of(const void* data, size_t size)
 KrFileHashResult Sha256File(const std::string& path, KrSha256* digest, uint64_t* size,
                             const std::atomic<bool>* keepRunning)
 {
+    return Sha256Parts({path}, digest, size, keepRunning);
+}
+
+KrFileHashResult Sha256Parts(const std::vector<std::string>& parts, KrSha256* digest, uint64_t* size,
+                             const std::atomic<bool>* keepRunning)
+{
     *size = 0;
-    if (kr::os::IsDirectory(path))
-        return KrFileHashResult::Missing;
-    std::FILE* file = kr::os::OpenFile(path, "rb");
-    if (!file)
-        return KrFileHashResult::Missing;
     CKrSha256 hash;
     std::vector<unsigned char> block(256 * 1024);
     KrFileHashResult result = KrFileHashResult::Ok;
-    for (;;)
+    for (const std::string& path : parts)
     {
-        if (keepRunning && !keepRunning->load(std::memory_order_acquire))
+        if (kr::os::IsDirectory(path))
+            return KrFileHashResult::Missing;
+        kr::os::UniqueFile file = kr::os::OpenUniqueFile(path, "rb");
+        if (!file)
+            return KrFileHashResult::Missing;
+        for (;;)
         {
-            result = KrFileHashResult::Cancelled;
-            break;
+            if (keepRunning && !keepRunning->load(std::memory_order_acquire))
+                return KrFileHashResult::Cancelled;
+            size_t got = std::fread(block.data(), 1, block.size(), file.get());
+            hash.Update(block.data(), got);
+            *size += got;
+            if (got < block.size())
+            {
+                if (std::ferror(file.get()))
+                    result = KrFileHashResult::Unreadable;
+                break;
+            }
         }
-        size_t got = std::fread(block.data(), 1, block.size(), file);
-        hash.Update(block.data(), got);
-        *size += got;
-        if (got < block.size())
-        {
-            if (std::ferror(file))
-                result = KrFileHashResult::Unreadable;
+        if (result != KrFileHashResult::Ok)
             break;
-        }
     }
-    std::fclose(file);
     *digest = hash.Final();
     return result;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using KrSha256 = std::array<uint8_t, 32>;
 using KrPublicKey = std::array<uint8_t, 32>;
@@ -44,6 +45,9 @@ enum class KrFileHashResult
 // `size` receives the bytes hashed. `keepRunning`, when given, is polled between blocks: false stops.
 KrFileHashResult Sha256File(const std::string& path, KrSha256* digest, uint64_t* size,
                             const std::atomic<bool>* keepRunning = nullptr);
+// The same over the files `parts` joined in order (a download kept in byte ranges).
+KrFileHashResult Sha256Parts(const std::vector<std::string>& parts, KrSha256* digest, uint64_t* size,
+                             const std::atomic<bool>* keepRunning = nullptr);
 
 // Lowercase hex; the parsers take either case, exactly 2 * N digits and nothing else.
 std::string ToHex(const uint8_t* data, size_t size);

@@ -111,21 +111,32 @@ private:
 
 KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry, const std::atomic<bool>* keepRunning)
 {
-    kr::os::FileInfo info;
-    if (!kr::os::GetFileInfo(path, info) || (info.attributes & kr::os::kAttrDirectory))
-        return KrFileCheck::Missing;
-    if (info.size != entry.size)
+    return CheckParts({path}, entry, keepRunning);
+}
+
+KrFileCheck CheckParts(const std::vector<std::string>& parts, const KrManifestEntry& entry,
+                       const std::atomic<bool>* keepRunning)
+{
+    uint64_t total = 0;
+    for (const std::string& path : parts)
+    {
+        kr::os::FileInfo info;
+        if (!kr::os::GetFileInfo(path, info) || (info.attributes & kr::os::kAttrDirectory))
+            return KrFileCheck::Missing;
+        total += info.size;
+    }
+    if (total != entry.size)
         return KrFileCheck::SizeDiffers;
     KrSha256 digest;
     uint64_t size = 0;
-    switch (Sha256File(path, &digest, &size, keepRunning))
+    switch (Sha256Parts(parts, &digest, &size, keepRunning))
     {
     case KrFileHashResult::Ok: break;
     case KrFileHashResult::Missing: return KrFileCheck::Missing;
     case KrFileHashResult::Unreadable: return KrFileCheck::Unreadable;
     case KrFileHashResult::Cancelled: return KrFileCheck::Cancelled;
     }
-    // The size again: the file may have changed while it was read.
+    // The size again: a part may have changed while it was read.
     if (size != entry.size)
         return KrFileCheck::SizeDiffers;
     return digest == entry.sha256 ? KrFileCheck::Match : KrFileCheck::HashDiffers;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 struct KrManifestEntry
 {
@@ -59,6 +60,9 @@ enum class KrFileCheck
 // file when an installation is verified.
 KrFileCheck CheckFile(const std::string& path, const KrManifestEntry& entry,
                       const std::atomic<bool>* keepRunning = nullptr);
+// The files `parts` joined in order (a download kept in byte ranges) against the entry.
+KrFileCheck CheckParts(const std::vector<std::string>& parts, const KrManifestEntry& entry,
+                       const std::atomic<bool>* keepRunning = nullptr);
 
 class CKrReleaseManifest
 {

@@ -109,6 +109,131 @@ zlib_filefunc64_def StreamFunctions()
     return def;
 }
 
+// Reading goes through this stream instead: the archive may be kept as several files (a download
+// in byte ranges) read as one, and a seek to where the stream already is costs nothing (minizip
+// seeks before every block it reads).
+struct PartsStream
+{
+    struct Part
+    {
+        kr::os::UniqueFile file;
+        std::unique_ptr<char[]> buffer;
+        uint64_t start = 0;
+        uint64_t size = 0;
+        uint64_t filePos = 0; // where the file's own position is, within the part
+    };
+    std::vector<Part> parts;
+    uint64_t total = 0;
+    uint64_t pos = 0;
+    bool failed = false;
+};
+
+voidpf ZCALLBACK PartsOpen(voidpf opaque, const void* filename, int mode)
+{
+    const auto* paths = static_cast<const std::vector<std::string>*>(opaque);
+    if (!filename || !paths || paths->empty() ||
+        (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
+        return nullptr;
+    std::unique_ptr<PartsStream> stream(new PartsStream);
+    for (const std::string& path : *paths)
+    {
+        PartsStream::Part part;
+        if (kr::os::IsDirectory(path) || !kr::os::GetFileSize(path, &part.size))
+            return nullptr;
+        part.file = kr::os::OpenUniqueFile(path, "rb");
+        if (!part.file)
+            return nullptr;
+        part.buffer.reset(new char[kStreamBufferSize]);
+        std::setvbuf(part.file.get(), part.buffer.get(), _IOFBF, kStreamBufferSize);
+        part.start = stream->total;
+        stream->total += part.size;
+        stream->parts.push_back(std::move(part));
+    }
+    return stream.release();
+}
+
+uLong ZCALLBACK PartsRead(voidpf, voidpf handle, void* buf, uLong size)
+{
+    auto* stream = static_cast<PartsStream*>(handle);
+    char* out = static_cast<char*>(buf);
+    uLong done = 0;
+    for (PartsStream::Part& part : stream->parts)
+    {
+        if (done == size || stream->pos >= stream->total)
+            break;
+        if (stream->pos >= part.start + part.size)
+            continue;
+        uint64_t at = stream->pos - part.start;
+        if (part.filePos != at)
+        {
+            if (kr::os::SeekFile64(part.file.get(), static_cast<int64_t>(at), SEEK_SET) != 0)
+            {
+                stream->failed = true;
+                break;
+            }
+            part.filePos = at;
+        }
+        uint64_t want = std::min<uint64_t>(size - done, part.size - at);
+        size_t got = std::fread(out + done, 1, static_cast<size_t>(want), part.file.get());
+        part.filePos += got;
+        stream->pos += got;
+        done += static_cast<uLong>(got);
+        if (got < want)
+        {
+            // A part shorter than when it was opened cannot be read as the archive it was.
+            stream->failed = true;
+            break;
+        }
+    }
+    return done;
+}
+
+ZPOS64_T ZCALLBACK PartsTell(voidpf, voidpf handle)
+{
+    return static_cast<PartsStream*>(handle)->pos;
+}
+
+long ZCALLBACK PartsSeek(voidpf, voidpf handle, ZPOS64_T offset, int origin)
+{
+    auto* stream = static_cast<PartsStream*>(handle);
+    uint64_t base = 0;
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR)
+        base = stream->pos;
+    else if (origin == ZLIB_FILEFUNC_SEEK_END)
+        base = stream->total;
+    else if (origin != ZLIB_FILEFUNC_SEEK_SET)
+        return -1;
+    if (offset > stream->total - base)
+        return -1;
+    stream->pos = base + offset;
+    return 0;
+}
+
+int ZCALLBACK PartsClose(voidpf, voidpf handle)
+{
+    delete static_cast<PartsStream*>(handle);
+    return 0;
+}
+
+int ZCALLBACK PartsError(voidpf, voidpf handle)
+{
+    return static_cast<PartsStream*>(handle)->failed ? 1 : 0;
+}
+
+zlib_filefunc64_def PartsFunctions(const std::vector<std::string>* parts)
+{
+    zlib_filefunc64_def def;
+    def.zopen64_file = PartsOpen;
+    def.zread_file = PartsRead;
+    def.zwrite_file = nullptr;
+    def.ztell64_file = PartsTell;
+    def.zseek64_file = PartsSeek;
+    def.zclose_file = PartsClose;
+    def.zerror_file = PartsError;
+    def.opaque = const_cast<std::vector<std::string>*>(parts);
+    return def;
+}
+
 // ---- entry rules ----
 
 bool IsSeparator(char c)
@@ -219,27 +344,40 @@ bool CKrZipFile::Open(const std::string& path, bool forReading, const char* pass
     m_hasPassword = password != nullptr;
     m_password = password ? password : "";
     m_path = path;
-    zlib_filefunc64_def functions = StreamFunctions();
     if (forReading)
-    {
-        unzFile reader = unzOpen2_64(path.c_str(), &functions);
-        if (!reader)
-        {
-            m_emptyArchive = IsEmptyArchive(path);
-            return m_emptyArchive;
-        }
-        unz_global_info64 global;
-        if (unzGetGlobalInfo64(reader, &global) != UNZ_OK)
-        {
-            unzClose(reader);
-            return false;
-        }
-        m_reader = reader;
-        return true;
-    }
+        return OpenReader({path});
+    zlib_filefunc64_def functions = StreamFunctions();
     int mode = appendIfExists && FileExists(path) ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE;
     m_writer = zipOpen2_64(path.c_str(), mode, nullptr, &functions);
     return m_writer != nullptr;
+}
+
+bool CKrZipFile::OpenParts(const std::vector<std::string>& parts)
+{
+    Close();
+    m_hasPassword = false;
+    m_password.clear();
+    m_path = parts.empty() ? std::string() : parts.front();
+    return OpenReader(parts);
+}
+
+bool CKrZipFile::OpenReader(const std::vector<std::string>& parts)
+{
+    zlib_filefunc64_def functions = PartsFunctions(&parts);
+    unzFile reader = parts.empty() ? nullptr : unzOpen2_64(parts.front().c_str(), &functions);
+    if (!reader)
+    {
+        m_emptyArchive = parts.size() == 1 && IsEmptyArchive(parts.front());
+        return m_emptyArchive;
+    }
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(reader, &global) != UNZ_OK)
+    {
+        unzClose(reader);
+        return false;
+    }
+    m_reader = reader;
+    return true;
 }
 
 int CKrZipFile::Close()
@@ -466,7 +604,8 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
 
 uint32_t CKrZipFile::GetZipEntryCrc(const std::string& zipPath, const std::string& entryName)
 {
-    zlib_filefunc64_def functions = StreamFunctions();
+    const std::vector<std::string> parts{zipPath};
+    zlib_filefunc64_def functions = PartsFunctions(&parts);
     unzFile reader = unzOpen2_64(zipPath.c_str(), &functions);
     if (!reader)
         return 0;

@@ -33,6 +33,8 @@ public:
     // existing one when appendIfExists is set and the file exists. A non-null password is kept
     // and used for encrypted entries.
     bool Open(const std::string& path, bool forReading, const char* password, bool appendIfExists);
+    // Reading an archive kept as several files (a download in byte ranges), joined in order.
+    bool OpenParts(const std::vector<std::string>& parts);
     // Always 1.
     int Close();
 
@@ -83,6 +85,7 @@ public:
                          uint32_t dosDateTime, int level);
 
 private:
+    bool OpenReader(const std::vector<std::string>& parts);
     bool BeginEntry(const std::string& entryName, uint32_t dosDateTime, uint32_t attributes,
                     int level, bool large);
 

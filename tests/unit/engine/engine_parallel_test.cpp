@@ -71,8 +71,8 @@ TEST_F(ParallelTest, PackagesAreFetchedSideBySide)
     EXPECT_EQ(Diff(), std::vector<std::string>());
 }
 
-// A package of several ranges' size comes in pieces over the connections, which are joined in order
-// before extraction: every byte once, the tree complete, progress never back and never past the total.
+// A package of several ranges' size comes in pieces over the connections, which extraction reads in
+// order as one file: every byte once, the tree complete, progress never back and never past the total.
 TEST_F(ParallelTest, ALargePackageComesInRangesJoinedInOrder)
 {
     MakeRelease(Game(8, 120000, 42), 4 << 20);
@@ -130,6 +130,33 @@ TEST_F(ParallelTest, ACutRangeResumesWithinItsRange)
     EXPECT_TRUE(resumed);
     EXPECT_EQ(bytes, size);
     EXPECT_FALSE(run.steppedBack);
+}
+
+// Pieces left by a run that cut the package another way (more connections) are not continued as if
+// they held this run's ranges: the package arrives sound, every byte once, nothing extracted twice.
+TEST_F(ParallelTest, PiecesCutAnotherWayByAnEarlierRunAreNotContinued)
+{
+    MakeRelease(Game(8, 120000, 46), 4 << 20);
+    const uint64_t size = SizeOf(Released("Data.zip"));
+    CKrInstallerSettings settings = Settings();
+    settings.transfers.rangeMinBytes = size / 4;
+    transport.Fault("Data.zip", FakeFault::CutAfter(10000), 4, true);
+    FakeRun first = Run(settings, {}, "Data", [&](CKrInstaller&, const FakeRun&) {
+        return transport.Count("GET", "Data.zip") >= 4;
+    });
+    ASSERT_NE(first.state, kFinished);
+    const size_t before = Gets("Data.zip").size();
+
+    settings.transfers.connections = 2;
+    FakeRun second = Run(settings);
+    ASSERT_EQ(second.state, kFinished) << "error " << second.error;
+    EXPECT_EQ(Diff(), std::vector<std::string>());
+    EXPECT_EQ(second.counters.extractFailures, 0u) << "a package put together from other ranges";
+    std::vector<FakeTransport::Request> gets = Gets("Data.zip");
+    uint64_t bytes = 0;
+    for (size_t i = before; i < gets.size(); ++i)
+        bytes += gets[i].bytes;
+    EXPECT_EQ(bytes, size);
 }
 
 // A server that ignores Range answers each piece with the whole file: nothing of those answers is

@@ -89,6 +89,23 @@ TEST_F(SignedRelease, AChangedPackageIsFetchedCleanThreeTimesAndNeverExtracted)
     ExpectNothingForeignInstalled();
 }
 
+// Packages that come in byte ranges are checked as the file their pieces make up: sound ones install,
+// a changed one is refused before a byte of it is extracted.
+TEST_F(SignedRelease, APackageInPiecesIsCheckedAsOneFile)
+{
+    SignRelease(1, secretKey);
+    Tamper("Data_1.zip");
+    CKrInstallerSettings settings = SignedSettings(publicKey);
+    settings.transfers.rangeMinBytes = 15000;
+    FakeRun run = Run(settings);
+    EXPECT_EQ(run.state, kFailed);
+    EXPECT_EQ(run.error, KrErrorReleaseMismatch);
+    EXPECT_GE(transport.Count("GET", "Data.zip"), 2u) << "the packages came in pieces";
+    EXPECT_TRUE(Exists(Installed("Data.install"))) << "a sound package in pieces verified";
+    EXPECT_FALSE(Exists(Installed("Data_1.install")));
+    ExpectNothingForeignInstalled();
+}
+
 TEST_F(SignedRelease, AChangedListItemOrPerFileZipNeverReachesTheInstallation)
 {
     // An item published beside the packages, signed with them.

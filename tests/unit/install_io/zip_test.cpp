@@ -69,6 +69,53 @@ TEST(ZipTest, WindowsStyleArchiveExtractsBesideItself)
     EXPECT_FALSE(zip.ExtractAll()) << "nothing open";
 }
 
+// An archive kept as byte ranges in separate files (a download in pieces) reads as the archive they
+// make up, whichever entry or directory record a cut falls into; a missing or shortened part fails.
+TEST(ZipTest, AnArchiveInPartsExtractsAsTheWholeOne)
+{
+    TempDir dir;
+    const std::string zipPath = dir.Path() + "pkg.zip";
+    const std::string big = Pattern(900000, 7);
+    {
+        CKrZipFile zip;
+        ASSERT_TRUE(zip.Open(zipPath, false, nullptr, false));
+        ASSERT_TRUE(zip.AddFileFromMemory("big.bin", big.data(), big.size(), kDos, 6));
+        for (int i = 0; i < 20; ++i)
+            ASSERT_TRUE(zip.AddFileFromMemory("small/" + std::to_string(i) + ".txt", big.data() + i, 100 + i, kDos,
+                                              i % 2 ? 6 : 0));
+        EXPECT_EQ(1, zip.Close());
+    }
+    const std::string whole = ReadWholeFile(zipPath);
+    // Cuts inside the first entry's data, among the small entries and inside the central directory.
+    const size_t cuts[] = {0, 1000, whole.size() / 2, whole.size() - 700, whole.size() - 30, whole.size()};
+    std::vector<std::string> parts;
+    for (size_t i = 0; i + 1 < sizeof cuts / sizeof cuts[0]; ++i)
+    {
+        parts.push_back(dir.Path() + "pkg.zip." + std::to_string(i));
+        WriteWholeFile(parts.back(), whole.substr(cuts[i], cuts[i + 1] - cuts[i]));
+    }
+    {
+        CKrZipFile zip;
+        ASSERT_TRUE(zip.OpenParts(parts));
+        ASSERT_TRUE(zip.ExtractAll((dir.Path() + "out").c_str(), true));
+        EXPECT_EQ(21u, zip.GetExtractStats().filesWritten);
+    }
+    EXPECT_EQ(big, ReadWholeFile(dir.Path() + "out/big.bin"));
+    EXPECT_EQ(big.substr(19, 119), ReadWholeFile(dir.Path() + "out/small/19.txt"));
+
+    // Without the piece that holds the end of the first entry, the archive is not what it was.
+    std::vector<std::string> missing = parts;
+    missing.erase(missing.begin() + 1);
+    {
+        CKrZipFile zip;
+        bool extracted = zip.OpenParts(missing) && zip.ExtractAll((dir.Path() + "out2").c_str(), true);
+        EXPECT_FALSE(extracted);
+    }
+    missing.push_back(dir.Path() + "none");
+    CKrZipFile zip;
+    EXPECT_FALSE(zip.OpenParts(missing)) << "a part that is gone";
+}
+
 TEST(ZipTest, FilesFromDiskRoundTripIntoAnotherDirectory)
 {
     TempDir dir;

@@ -61,6 +61,30 @@ TEST(ReleaseCryptoTest, Sha256FileStreamsEveryByteAndTellsWhatFailed)
     EXPECT_EQ(KrFileHashResult::Cancelled, Sha256File(dir.Path() + "big.bin", &digest, &size, &stopped));
 }
 
+// A download kept in byte ranges hashes as the file it makes up, whatever the cut points.
+TEST(ReleaseCryptoTest, PartsHashAsTheFileTheyMakeUp)
+{
+    TempDir dir;
+    std::string whole(700 * 1024 + 3, '\0');
+    for (size_t i = 0; i < whole.size(); ++i)
+        whole[i] = static_cast<char>(i * 7 + (i >> 11));
+    const size_t cuts[] = {0, 1, 256 * 1024, 256 * 1024 + 1, 600 * 1024, whole.size()};
+    std::vector<std::string> parts;
+    for (size_t i = 0; i + 1 < sizeof cuts / sizeof cuts[0]; ++i)
+    {
+        parts.push_back(dir.Path() + "part" + std::to_string(i));
+        WriteWholeFile(parts.back(), whole.substr(cuts[i], cuts[i + 1] - cuts[i]));
+    }
+    KrSha256 digest{};
+    uint64_t size = 0;
+    ASSERT_EQ(KrFileHashResult::Ok, Sha256Parts(parts, &digest, &size));
+    EXPECT_EQ(whole.size(), size);
+    EXPECT_EQ(HexOf(whole), ToHex(digest));
+
+    parts.push_back(dir.Path() + "none");
+    EXPECT_EQ(KrFileHashResult::Missing, Sha256Parts(parts, &digest, &size)) << "a part that is gone";
+}
+
 TEST(ReleaseCryptoTest, HexTakesExactlyTheDigitsOfItsSize)
 {
     std::array<uint8_t, 4> bytes{};
