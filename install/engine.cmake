@@ -5,7 +5,7 @@
 kr_library(kr_install
     SOURCES download_server.cpp file_list_cache.cpp install_layout.cpp installer.cpp installer_states.cpp
             installer_threads.cpp item_queue.cpp retry_policy.cpp engine_clock.cpp directx_check.cpp
-            rate_limiter.cpp
+            rate_limiter.cpp extract_claims.cpp
     LIBS kr_install_io kr_base kr_platform kr_release)
 if(WIN32)
     # ShellExecuteA of the DirectX web setup, behind the platform seam.

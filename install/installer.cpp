@@ -106,7 +106,8 @@ CKrInstaller::~CKrInstaller()
     m_controlThread.Join();
     for (CKrThread& worker : m_workerThreads)
         worker.Join();
-    m_installThread.Join();
+    for (CKrThread& thread : m_installThreads)
+        thread.Join();
     // The connections go with m_server, then the transport, in member order.
 }
 
@@ -189,11 +190,15 @@ void CKrInstaller::Start()
 
     // The control thread comes last: until it runs, no other thread writes the state, so a thread
     // that cannot be created can still end the run here.
-    bool started = StartOne(m_installThread, InstallThreadProc, this);
-    if (started)
+    bool started = true;
+    for (int i = 0; i < ExtractThreads() && started; ++i)
     {
-        m_installThread.priority = 1;
-        m_installThread.SetPriority();
+        started = StartOne(m_installThreads[i], InstallThreadProc, this);
+        if (started)
+        {
+            m_installThreads[i].priority = 1;
+            m_installThreads[i].SetPriority();
+        }
     }
     for (int i = 0; i < kWorkers && started; ++i)
     {

@@ -11,6 +11,7 @@
 // engine uses on disk and on the server), installer_errors.h (the error codes).
 #include "install/download_server.h"
 #include "install/engine_clock.h"
+#include "install/extract_claims.h"
 #include "install/install_layout.h"
 #include "install/installer_errors.h"
 #include "install/installer_events.h"
@@ -140,6 +141,9 @@ struct CKrInstallerSettings
     CKrInstallerEvents* events = nullptr;
     // The transfers; not owned and it must outlive the engine. Null: the system transport.
     kr::os::Transport* transport = nullptr;
+    // Threads that extract downloaded zips, 1..4. Archives that write none of the same files are
+    // extracted side by side (a fresh install is bound by extraction once the line is fast).
+    int extractThreads = 2;
     // Every wait and retry time; not owned. Null: the system clock.
     CKrEngineClock* clock = nullptr;
     // Seed of the back-off's jitter; 0 takes one from the clock.
@@ -151,6 +155,8 @@ struct CKrInstallerSettings
     std::function<bool()> directXProbe;
     std::function<bool(const std::string& directory)> startDirectXSetup;
     std::function<bool(CKrThread& thread, kr::os::ThreadProc proc, void* context)> startThread;
+    // Told on the extracting thread when an archive's extraction begins (its names claimed) and ends.
+    std::function<void(const std::string& archive, bool begins)> extracting;
 };
 
 class CKrInstaller : private CKrTransferProgress
@@ -308,6 +314,7 @@ private:
     bool PhaseDone();
     void WorkerMain(int slot);
     void InstallMain();
+    int ExtractThreads() const;
     // One unit of a fresh install's downloads in `slot`: a piece of a package already begun, a new
     // package while the staging bound allows it, or (the control thread only) an added item. False
     // when there was nothing to take.
@@ -369,7 +376,9 @@ private:
     WorkerContext m_workerContexts[kWorkers];
     std::atomic<bool> m_workersRunning{false};
     std::atomic<int> m_activeWorkers{0};
-    CKrThread m_installThread;
+    static constexpr int kMaxExtractThreads = 4;
+    CKrThread m_installThreads[kMaxExtractThreads];
+    CKrExtractClaims m_extractClaims;
     std::atomic<bool> m_installRunning{false};
     std::atomic<int> m_activeInstallThreads{0};
 

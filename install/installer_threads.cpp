@@ -2,6 +2,7 @@
 // install thread. Every item is taken from a queue, fetched, and on failure put back for later or
 // given up by the same few functions below.
 #include "install/directx_check.h"
+#include "install/extract_claims.h"
 #include "install/installer.h"
 #include "install/path_utils.h"
 #include "install/zip_file.h"
@@ -55,6 +56,12 @@ void CKrInstaller::DiscardStagedPackage(const InstallItem* item)
         CKrDownloadServer::DiscardStaged(PiecePath(piece.get()), m_layout.InfoPath(PiecePath(piece.get())));
     const std::string staged = StagedPackagePath(item);
     CKrDownloadServer::DiscardStaged(staged, m_layout.InfoPath(staged));
+}
+
+int CKrInstaller::ExtractThreads() const
+{
+    int n = m_settings.extractThreads;
+    return n < 1 ? 1 : (n > kMaxExtractThreads ? kMaxExtractThreads : n);
 }
 
 int CKrInstaller::Connections() const
@@ -479,8 +486,37 @@ int CKrInstaller::ExtractZip(const std::vector<std::string>& parts, const std::s
     zip.SetStopFlag(&running);
     zip.SetRecordWrittenFiles(written != nullptr);
     int steps = zip.OpenParts(parts) ? 1 : 0;
+    // What this archive writes, claimed against the extractions running beside it.
+    CKrExtractClaims::Claim claim;
+    bool held = false;
+    if (steps == 1)
+    {
+        std::vector<std::string> names;
+        if (!zip.GetEntryNames(&names))
+            steps = 0;
+        const std::string base = destDir.empty() ? GetDirectoryPart(parts.front()) : destDir;
+        for (std::string& name : names)
+            name = base + "/" + name;
+        claim = CKrExtractClaims::Of(names);
+    }
+    while (steps == 1 && !(held = m_extractClaims.TryHold(reinterpret_cast<uintptr_t>(&claim), claim)))
+    {
+        if (!m_clock->Sleep(m_settings.timings.idleMs, running))
+        {
+            zip.Close();
+            return -1;
+        }
+    }
+    if (held && m_settings.extracting)
+        m_settings.extracting(parts.front(), true);
     if (steps == 1)
         steps += zip.ExtractAll(destDir.empty() ? nullptr : destDir.c_str(), true) ? 1 : 0;
+    if (held)
+    {
+        if (m_settings.extracting)
+            m_settings.extracting(parts.front(), false);
+        m_extractClaims.Release(reinterpret_cast<uintptr_t>(&claim));
+    }
     bool stopped = zip.WasStopped();
     *damaged = steps == 0 || zip.GetExtractStats().damaged;
     if (written)

@@ -422,21 +422,53 @@ bool CKrZipFile::ExtractAll()
     return ok;
 }
 
+bool CKrZipFile::GetEntryNames(std::vector<std::string>* names)
+{
+    names->clear();
+    uint64_t count = 0;
+    if (!CountEntries(&count))
+        return false;
+    if (count == 0)
+        return true;
+    unzFile reader = static_cast<unzFile>(m_reader);
+    std::vector<char> nameBuffer(65536 + 1);
+    EntryInfo entry;
+    if (unzGoToFirstFile(reader) != UNZ_OK)
+        return false;
+    for (uint64_t i = 0; i < count; ++i)
+    {
+        if (!ReadEntryInfo(reader, nameBuffer, entry))
+            return false;
+        names->push_back(entry.name);
+        if (i + 1 < count && unzGoToNextFile(reader) != UNZ_OK)
+            return false;
+    }
+    return true;
+}
+
+bool CKrZipFile::CountEntries(uint64_t* count)
+{
+    *count = 0;
+    if (m_emptyArchive)
+        return true;
+    unz_global_info64 global;
+    if (!m_reader || unzGetGlobalInfo64(static_cast<unzFile>(m_reader), &global) != UNZ_OK)
+        return false;
+    *count = global.number_entry;
+    return true;
+}
+
 bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
 {
     m_stats = ExtractStats();
     m_stopped = false;
     m_written.clear();
-    if (m_emptyArchive)
-        return true;
-    if (!m_reader)
+    uint64_t count = 0;
+    if (!CountEntries(&count))
         return false;
+    if (count == 0)
+        return true;
     unzFile reader = static_cast<unzFile>(m_reader);
-    unz_global_info64 global;
-    if (unzGetGlobalInfo64(reader, &global) != UNZ_OK)
-        return false;
-    if (global.number_entry == 0)
-        return true;
 
     std::string base = destDir && *destDir ? std::string(destDir) : GetDirectoryPart(m_path);
     if (base.empty() || !IsSeparator(base.back()))
@@ -461,14 +493,14 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
     {
         if (unzGoToFirstFile(reader) != UNZ_OK)
             return false;
-        for (ZPOS64_T i = 0; i < global.number_entry; ++i)
+        for (uint64_t i = 0; i < count; ++i)
         {
             if (!ReadEntryInfo(reader, nameBuffer, entry))
                 return false;
             // Unsafe names are counted once, by pass 2.
             if (isDirectoryEntry(entry) && IsSafeEntryName(entry.name) && !directories.Ensure(entry.name))
                 ok = false;
-            if (i + 1 < global.number_entry && unzGoToNextFile(reader) != UNZ_OK)
+            if (i + 1 < count && unzGoToNextFile(reader) != UNZ_OK)
             {
                 // The directory ends before the count it announced: the archive is damaged.
                 m_stats.damaged = true;
@@ -482,7 +514,7 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
         return false;
     std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
     const char* password = m_hasPassword ? m_password.c_str() : nullptr;
-    for (ZPOS64_T i = 0; i < global.number_entry; ++i)
+    for (uint64_t i = 0; i < count; ++i)
     {
         if (!ReadEntryInfo(reader, nameBuffer, entry))
         {
@@ -586,7 +618,7 @@ bool CKrZipFile::ExtractAll(const char* destDir, bool createDirectories)
                     m_written.push_back(target);
             }
         }
-        if (i + 1 < global.number_entry && unzGoToNextFile(reader) != UNZ_OK)
+        if (i + 1 < count && unzGoToNextFile(reader) != UNZ_OK)
         {
             // The directory ends before the count it announced: the entries after the damage are
             // missing, so the archive must not count as extracted.

@@ -50,6 +50,9 @@ public:
     // the flag being cleared; the file being written then is removed.
     bool ExtractAll(const char* destDir, bool createDirectories);
 
+    // The names of every entry as the archive stores them; false when its directory cannot be read.
+    bool GetEntryNames(std::vector<std::string>* names);
+
     // Not owned; null (the default) never stops.
     void SetStopFlag(const std::atomic<bool>* running) { m_running = running; }
     bool WasStopped() const { return m_stopped; }
@@ -86,6 +89,8 @@ public:
 
 private:
     bool OpenReader(const std::vector<std::string>& parts);
+    // Entries of the archive open for reading (0 for an empty one); false when none is open.
+    bool CountEntries(uint64_t* count);
     bool BeginEntry(const std::string& entryName, uint32_t dosDateTime, uint32_t attributes,
                     int level, bool large);
 

@@ -159,6 +159,115 @@ TEST_F(ParallelTest, PiecesCutAnotherWayByAnEarlierRunAreNotContinued)
     EXPECT_EQ(bytes, size);
 }
 
+// Extraction threads that begin only once the test opens the gate (both packages staged).
+struct ExtractionGate
+{
+    std::atomic<bool> open{false};
+    kr::os::ThreadProc procs[2] = {};
+    void* contexts[2] = {};
+    int indexes[2] = {0, 1};
+};
+ExtractionGate* g_gate = nullptr;
+
+unsigned GatedExtraction(void* index)
+{
+    int i = *static_cast<int*>(index);
+    while (!g_gate->open.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return g_gate->procs[i](g_gate->contexts[i]);
+}
+
+// Two packages that both hold one file (a later package replacing it) are never extracted side by
+// side: two writers of one file could leave a mix of both, of the listed size and time, which
+// verification cannot tell from either. Both extraction threads are let go together once both
+// packages are staged, and the first extraction waits a while for a second to begin beside it.
+TEST_F(ParallelTest, PackagesThatWriteOneFileAreExtractedOneAfterTheOther)
+{
+    const std::string second = Bytes(1 << 20, 48);
+    MakeRelease({ReleaseFile{"Data/shared.bin", second}});
+    const std::string secondZip = ReadWholeFile(Released("Data.zip"));
+    const uint64_t secondTime = TimeOf(Released("Data.zip"));
+    const std::string first = Bytes(1 << 20, 47);
+    MakeRelease({ReleaseFile{"Data/shared.bin", first}});
+    ASSERT_FALSE(Exists(Released("Data_1.zip")));
+    transport.AddFile("Data_1.zip", secondZip, secondTime);
+
+    ExtractionGate gate;
+    g_gate = &gate;
+    CKrInstallerSettings settings = Settings();
+    settings.extractThreads = 2;
+    int started = 0;
+    settings.startThread = [&](CKrThread& thread, kr::os::ThreadProc proc, void* context) {
+        if (started >= 2)
+            return thread.Start(proc, context);
+        gate.procs[started] = proc;
+        gate.contexts[started] = context;
+        return thread.Start(GatedExtraction, &gate.indexes[started++]);
+    };
+    std::atomic<int> active{0}, begun{0};
+    std::atomic<bool> sideBySide{false};
+    settings.extracting = [&](const std::string&, bool begins) {
+        if (!begins)
+        {
+            --active;
+            return;
+        }
+        if (++active > 1)
+            sideBySide = true;
+        if (++begun > 1)
+            return;
+        for (int i = 0; i < 300 && active < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    // Whole packages, one per connection; the gate opens once both are staged (or, should they never
+    // be, after 20 s: the run must end for the engine to stop).
+    settings.transfers.connections = 2;
+    settings.transfers.rangeMinBytes = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    FakeRun run = Run(settings, {}, "Data", [&](CKrInstaller&, const FakeRun&) {
+        if ((SizeOf(Installed("Data.download/Data.zip")) == SizeOf(Released("Data.zip")) &&
+             SizeOf(Installed("Data.download/Data_1.zip")) == secondZip.size()) ||
+            std::chrono::steady_clock::now() > giveUp)
+            gate.open = true;
+        return false;
+    });
+    gate.open = true;
+    ASSERT_EQ(run.state, kFinished) << "error " << run.error;
+    EXPECT_EQ(begun, 2);
+    EXPECT_FALSE(sideBySide);
+    const std::string installed = ReadWholeFile(Installed("Data/shared.bin"));
+    EXPECT_TRUE(installed == first || installed == second) << "a mix of both packages";
+    g_gate = nullptr;
+}
+
+// Packages that write different files are extracted side by side.
+TEST_F(ParallelTest, PackagesOfDifferentFilesAreExtractedSideBySide)
+{
+    MakeRelease(Game(8, 200000, 49), 800000);
+    ASSERT_TRUE(Exists(Released("Data_1.zip")));
+    CKrInstallerSettings settings = Settings();
+    settings.extractThreads = 2;
+    std::atomic<int> active{0};
+    std::atomic<bool> sideBySide{false};
+    settings.extracting = [&](const std::string&, bool begins) {
+        if (!begins)
+        {
+            --active;
+            return;
+        }
+        ++active;
+        // Each extraction waits a while for another to join it.
+        for (int i = 0; i < 1000 && active < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (active > 1)
+            sideBySide = true;
+    };
+    FakeRun run = Run(settings);
+    ASSERT_EQ(run.state, kFinished) << "error " << run.error;
+    EXPECT_EQ(Diff(), std::vector<std::string>());
+    EXPECT_TRUE(sideBySide);
+}
+
 // A server that ignores Range answers each piece with the whole file: nothing of those answers is
 // taken as a piece, the package comes once in one piece, and later packages are not cut either.
 TEST_F(ParallelTest, AServerThatIgnoresRangeGetsTheSplitPackageWhole)
@@ -192,9 +301,9 @@ TEST_F(ParallelTest, PackagesStagedAheadAreBounded)
     settings.transfers.connections = 3;
     settings.transfers.packagesAhead = 2;
     int calls = 0;
-    // The first thread started is the install thread: it never runs.
+    // The extraction threads are started first: they never run.
     settings.startThread = [&](CKrThread& thread, kr::os::ThreadProc proc, void* context) {
-        return calls++ == 0 || thread.Start(proc, context);
+        return calls++ < settings.extractThreads || thread.Start(proc, context);
     };
     {
         CKrInstaller engine;

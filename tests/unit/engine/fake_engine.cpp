@@ -170,6 +170,8 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
         for (const auto& item : items)
             engine.AddItem(item.first, item.second, false);
         engine.Start();
+        // The extraction threads, three workers and the control thread.
+        const int engineThreads = std::min(std::max(settings.extractThreads, 1), 4) + 4;
         auto lastAdvance = std::chrono::steady_clock::now();
         while (clock.NowMs() - start < maxVirtualMs && std::chrono::steady_clock::now() < realDeadline)
         {
@@ -184,10 +186,10 @@ FakeRun FakeEngineTest::Run(const CKrInstallerSettings& settings,
                 break;
             if (stop && stop(engine, run))
                 break;
-            // The time moves on to the next wake-up once all five engine threads wait for one (or,
-            // when one of them is gone or held by a transfer for long, by a step every 50 ms).
+            // The time moves on to the next wake-up once all engine threads wait for one (or, when
+            // one of them is gone or held by a transfer for long, by a step every 50 ms).
             auto now = std::chrono::steady_clock::now();
-            if (clock.Waiting() >= 5)
+            if (clock.Waiting() >= engineThreads)
             {
                 uint64_t next = clock.NextWake();
                 clock.Advance(next > clock.NowMs() ? next - clock.NowMs() : stepMs);
