@@ -48,41 +48,34 @@ std::string CKrExtractClaims::ConflictKey(const std::string& name, bool* meetsAl
     return key;
 }
 
-CKrExtractClaims::Claim CKrExtractClaims::Of(const std::vector<std::string>& names)
+void CKrExtractClaims::Claim::Add(const std::string& path)
 {
-    Claim claim;
-    claim.keys.reserve(names.size());
-    for (const std::string& name : names)
-    {
-        bool directory = !name.empty() && (name.back() == '/' || name.back() == '\\');
-        std::string key = ConflictKey(name, &claim.meetsAll);
-        // A directory shared by two archives is harmless; a file and a directory of one name are
-        // not, so the kinds are told apart only by this mark, which a file key never ends with.
-        claim.keys.push_back(directory ? key + "/" : key);
-    }
-    std::sort(claim.keys.begin(), claim.keys.end());
-    claim.keys.erase(std::unique(claim.keys.begin(), claim.keys.end()), claim.keys.end());
-    return claim;
+    bool directory = !path.empty() && (path.back() == '/' || path.back() == '\\');
+    std::string key = ConflictKey(path, &m_meetsAll);
+    uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (unsigned char c : key)
+        hash = (hash ^ c) * 1099511628211ull;
+    m_keys.push_back((hash & ~1ull) | (directory ? 1u : 0u));
+}
+
+void CKrExtractClaims::Claim::Seal()
+{
+    std::sort(m_keys.begin(), m_keys.end());
+    m_keys.erase(std::unique(m_keys.begin(), m_keys.end()), m_keys.end());
 }
 
 bool CKrExtractClaims::Meet(const Claim& a, const Claim& b)
 {
-    if (a.meetsAll || b.meetsAll)
+    if (a.m_meetsAll || b.m_meetsAll)
         return true;
-    // Both sorted: one merge pass. Directory keys never equal a file key, so shared directories pass.
-    auto x = a.keys.begin();
-    auto y = b.keys.begin();
-    while (x != a.keys.end() && y != b.keys.end())
+    // Both sorted: one merge pass. A file's key never equals a directory's, so shared directories pass.
+    auto x = a.m_keys.begin();
+    auto y = b.m_keys.begin();
+    while (x != a.m_keys.end() && y != b.m_keys.end())
     {
-        int order = x->compare(*y);
-        if (order == 0)
-        {
-            if (x->empty() || x->back() != '/')
-                return true;
-            ++x;
-            ++y;
-        }
-        else if (order < 0)
+        if (*x == *y && !(*x & 1))
+            return true;
+        if (*x <= *y)
             ++x;
         else
             ++y;

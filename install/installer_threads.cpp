@@ -491,13 +491,14 @@ int CKrInstaller::ExtractZip(const std::vector<std::string>& parts, const std::s
     bool held = false;
     if (steps == 1)
     {
-        std::vector<std::string> names;
-        if (!zip.GetEntryNames(&names))
+        const std::string base = (destDir.empty() ? GetDirectoryPart(parts.front()) : destDir) + "/";
+        std::string path;
+        if (!zip.ForEachEntryName([&](const std::string& name) {
+                path.assign(base).append(name);
+                claim.Add(path);
+            }))
             steps = 0;
-        const std::string base = destDir.empty() ? GetDirectoryPart(parts.front()) : destDir;
-        for (std::string& name : names)
-            name = base + "/" + name;
-        claim = CKrExtractClaims::Of(names);
+        claim.Seal();
     }
     while (steps == 1 && !(held = m_extractClaims.TryHold(reinterpret_cast<uintptr_t>(&claim), claim)))
     {

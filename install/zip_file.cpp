@@ -422,9 +422,8 @@ bool CKrZipFile::ExtractAll()
     return ok;
 }
 
-bool CKrZipFile::GetEntryNames(std::vector<std::string>* names)
+bool CKrZipFile::ForEachEntryName(const std::function<void(const std::string& name)>& visit)
 {
-    names->clear();
     uint64_t count = 0;
     if (!CountEntries(&count))
         return false;
@@ -439,7 +438,7 @@ bool CKrZipFile::GetEntryNames(std::vector<std::string>* names)
     {
         if (!ReadEntryInfo(reader, nameBuffer, entry))
             return false;
-        names->push_back(entry.name);
+        visit(entry.name);
         if (i + 1 < count && unzGoToNextFile(reader) != UNZ_OK)
             return false;
     }

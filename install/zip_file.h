@@ -3,6 +3,7 @@
 // time stamps, and creation of archives.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,8 @@ public:
     // the flag being cleared; the file being written then is removed.
     bool ExtractAll(const char* destDir, bool createDirectories);
 
-    // The names of every entry as the archive stores them; false when its directory cannot be read.
-    bool GetEntryNames(std::vector<std::string>* names);
+    // Each entry's name as the archive stores it, in order; false when its directory cannot be read.
+    bool ForEachEntryName(const std::function<void(const std::string& name)>& visit);
 
     // Not owned; null (the default) never stops.
     void SetStopFlag(const std::atomic<bool>* running) { m_running = running; }

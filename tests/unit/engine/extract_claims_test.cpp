@@ -7,11 +7,20 @@
 namespace
 {
 
+CKrExtractClaims::Claim Of(const std::vector<std::string>& paths)
+{
+    CKrExtractClaims::Claim claim;
+    for (const std::string& path : paths)
+        claim.Add(path);
+    claim.Seal();
+    return claim;
+}
+
 bool Meet(const std::vector<std::string>& a, const std::vector<std::string>& b)
 {
     CKrExtractClaims claims;
-    CKrExtractClaims::Claim first = CKrExtractClaims::Of(a);
-    CKrExtractClaims::Claim second = CKrExtractClaims::Of(b);
+    CKrExtractClaims::Claim first = Of(a);
+    CKrExtractClaims::Claim second = Of(b);
     EXPECT_TRUE(claims.TryHold(1, first));
     bool met = !claims.TryHold(2, second);
     claims.Release(1);
@@ -48,9 +57,9 @@ TEST(ExtractClaimsTest, DifferentFilesAndSharedDirectoriesDoNotMeet)
 TEST(ExtractClaimsTest, AClaimWaitsOnlyForTheClaimsItMeets)
 {
     CKrExtractClaims claims;
-    CKrExtractClaims::Claim a = CKrExtractClaims::Of({"x/1", "x/2"});
-    CKrExtractClaims::Claim b = CKrExtractClaims::Of({"x/3"});
-    CKrExtractClaims::Claim c = CKrExtractClaims::Of({"x/2", "x/3"});
+    CKrExtractClaims::Claim a = Of({"x/1", "x/2"});
+    CKrExtractClaims::Claim b = Of({"x/3"});
+    CKrExtractClaims::Claim c = Of({"x/2", "x/3"});
     ASSERT_TRUE(claims.TryHold(1, a));
     ASSERT_TRUE(claims.TryHold(2, b));
     EXPECT_FALSE(claims.TryHold(3, c));
