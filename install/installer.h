@@ -314,6 +314,7 @@ private:
     bool PhaseDone();
     void WorkerMain(int slot);
     void InstallMain();
+    void WorkerIdleRound(int state);
     int ExtractThreads() const;
     // One unit of a fresh install's downloads in `slot`: a piece of a package already begun, a new
     // package while the staging bound allows it, or (the control thread only) an added item. False

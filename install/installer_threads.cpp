@@ -423,6 +423,21 @@ void CKrInstaller::FetchUpdateItem(InstallItem* item, int slot, const std::atomi
     m_installQueue.Push(item);
 }
 
+void CKrInstaller::WorkerIdleRound(int state)
+{
+    // A round of idling, cut short when the state moves on: a phase's downloads begin on every
+    // connection at once, not up to a round later.
+    const CKrInstallerTimings& t = m_settings.timings;
+    uint32_t left = t.roundMs + 1;
+    while (left > 0 && m_state.load(std::memory_order_acquire) == state)
+    {
+        uint32_t step = t.idleMs > 0 && t.idleMs < left ? t.idleMs : left;
+        if (!m_clock->Sleep(step, m_workersRunning))
+            return;
+        left -= step;
+    }
+}
+
 void CKrInstaller::WorkerMain(int slot)
 {
     m_activeWorkers.fetch_add(1, std::memory_order_acq_rel);
@@ -433,7 +448,7 @@ void CKrInstaller::WorkerMain(int slot)
         int state = m_state.load(std::memory_order_acquire);
         if (slot >= Connections() || (state != StateUpdate && state != StateFreshInstall))
         {
-            m_clock->Sleep(t.roundMs + 1, m_workersRunning);
+            WorkerIdleRound(state);
             continue;
         }
         if (state == StateFreshInstall)

@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "tests/unit/engine/fake_engine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -266,6 +267,32 @@ TEST_F(ParallelTest, PackagesOfDifferentFilesAreExtractedSideBySide)
     ASSERT_EQ(run.state, kFinished) << "error " << run.error;
     EXPECT_EQ(Diff(), std::vector<std::string>());
     EXPECT_TRUE(sideBySide);
+}
+
+// Idle workers join a new phase at once rather than a round later: the first per-file zips of an
+// update are asked for on every connection within a few milliseconds of each other.
+TEST_F(ParallelTest, EveryConnectionJoinsTheUpdateAtOnce)
+{
+    std::vector<ReleaseFile> game = Game(8, 20000, 50);
+    MakeRelease(game);
+    ASSERT_EQ(Run().state, kFinished);
+    for (size_t i = 0; i < 4; ++i)
+    {
+        game[i].content = Bytes(21000, 60 + static_cast<uint32_t>(i));
+        game[i].unixTime += 3600;
+    }
+    MakeRelease(game);
+    for (size_t i = 0; i < 4; ++i)
+        transport.Fault(game[i].path + ".zip", FakeFault::Of(FakeFault::Hold), 1, true);
+    CKrInstallerSettings settings = Settings();
+    settings.timings.roundMs = 100;
+    Run(settings, {}, "Data", [&](CKrInstaller&, const FakeRun&) { return transport.CountPrefix("GET", "Data/") >= 4; });
+    std::vector<uint64_t> at;
+    for (const FakeTransport::Request& r : transport.Requests())
+        if (r.method == "GET" && r.path.compare(0, 5, "Data/") == 0)
+            at.push_back(r.atMs);
+    ASSERT_EQ(at.size(), 4u);
+    EXPECT_LE(*std::max_element(at.begin(), at.end()) - *std::min_element(at.begin(), at.end()), 10u);
 }
 
 // A server that ignores Range answers each piece with the whole file: nothing of those answers is
