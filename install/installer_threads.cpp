@@ -501,9 +501,20 @@ int CKrInstaller::ExtractZip(const std::vector<std::string>& parts, const std::s
     zip.SetStopFlag(&running);
     zip.SetRecordWrittenFiles(written != nullptr);
     int steps = zip.OpenParts(parts) ? 1 : 0;
-    // What this archive writes, claimed against the extractions running beside it.
+    // What this archive writes, claimed against the extractions running beside it; released on every
+    // way out.
     CKrExtractClaims::Claim claim;
-    bool held = false;
+    struct Holding
+    {
+        CKrExtractClaims& claims;
+        uint64_t id;
+        bool held = false;
+        ~Holding()
+        {
+            if (held)
+                claims.Release(id);
+        }
+    } holding{m_extractClaims, reinterpret_cast<uintptr_t>(&claim)};
     if (steps == 1)
     {
         const std::string base = (destDir.empty() ? GetDirectoryPart(parts.front()) : destDir) + "/";
@@ -515,24 +526,17 @@ int CKrInstaller::ExtractZip(const std::vector<std::string>& parts, const std::s
             steps = 0;
         claim.Seal();
     }
-    while (steps == 1 && !(held = m_extractClaims.TryHold(reinterpret_cast<uintptr_t>(&claim), claim)))
+    while (steps == 1 && !(holding.held = m_extractClaims.TryHold(holding.id, claim)))
     {
         if (!m_clock->Sleep(m_settings.timings.idleMs, running))
-        {
-            zip.Close();
             return -1;
-        }
     }
-    if (held && m_settings.extracting)
+    if (holding.held && m_settings.extracting)
         m_settings.extracting(parts.front(), true);
     if (steps == 1)
         steps += zip.ExtractAll(destDir.empty() ? nullptr : destDir.c_str(), true) ? 1 : 0;
-    if (held)
-    {
-        if (m_settings.extracting)
-            m_settings.extracting(parts.front(), false);
-        m_extractClaims.Release(reinterpret_cast<uintptr_t>(&claim));
-    }
+    if (holding.held && m_settings.extracting)
+        m_settings.extracting(parts.front(), false);
     bool stopped = zip.WasStopped();
     *damaged = steps == 0 || zip.GetExtractStats().damaged;
     if (written)
