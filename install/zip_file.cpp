@@ -116,8 +116,8 @@ struct PartsStream
 {
     struct Part
     {
+        std::unique_ptr<char[]> buffer; // before the file: the file is closed first
         kr::os::UniqueFile file;
-        std::unique_ptr<char[]> buffer;
         uint64_t start = 0;
         uint64_t size = 0;
         uint64_t filePos = 0; // where the file's own position is, within the part
