@@ -215,6 +215,9 @@ void FakeTransport::Fault(const std::string& path, const FakeFault& fault, int t
     std::lock_guard<std::mutex> lock(m_mutex);
     for (int i = 0; i < times; ++i)
         m_faults[path].push_back(ScriptedFault{fault, getOnly});
+    // A new hold holds until it is let go again, whatever an earlier Release said.
+    if (fault.kind == FakeFault::Hold)
+        m_released[path] = false;
 }
 
 void FakeTransport::FaultAll(const FakeFault& fault)
