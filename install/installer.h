@@ -7,7 +7,7 @@
 //
 // Files: installer.cpp (the owner's calls, counters), installer_states.cpp (the state machine:
 // every transition and the work done on entering each state), installer_threads.cpp (the control
-// thread's steps, the download workers and the install thread), install_layout.h (every name the
+// thread's steps, the download workers and the extraction threads), install_layout.h (every name the
 // engine uses on disk and on the server), installer_errors.h (the error codes).
 #include "install/download_server.h"
 #include "install/engine_clock.h"
@@ -35,7 +35,7 @@ enum KrItemFlags : uint32_t
 {
     ItemDirect = 1,  // fetched by the control thread by its plain name, with the time-and-size check
     ItemExtract = 2, // extracted in place after the download; the zip is kept
-    ItemPackage = 4, // a package: extracted by the install thread, deleted, marked
+    ItemPackage = 4, // a package: extracted by an extraction thread, deleted, marked
 };
 
 enum KrItemStatus : uint32_t
@@ -74,7 +74,7 @@ struct InstallItem
     std::atomic<bool> givenUp{false};
     bool wholeOnly = false; // fetched in one piece from now on
     // Staged as its complete pieces, which extraction reads as one file (set before the package is
-    // handed to the install thread).
+    // handed to the extraction threads).
     bool inPieces = false;
     std::atomic<bool> staging{false}; // counted against the packages staged ahead
 };
@@ -322,8 +322,8 @@ private:
     bool FreshFetch(int slot, const std::atomic<bool>& running, bool control);
     void FetchPackage(InstallItem* item, int slot, const std::atomic<bool>& running);
     void FetchPiece(InstallItem* piece, int slot, const std::atomic<bool>& running);
-    // After the last piece: joined into the staged package and queued for extraction, or (ranges
-    // refused, the join failed) the package goes back for a download in one piece.
+    // After the last piece: queued for extraction as its pieces, or (ranges refused) the package goes
+    // back for a download in one piece.
     void FinishPieces(InstallItem* package);
     void PackageLeavesStaging(InstallItem* package);
     int Connections() const;

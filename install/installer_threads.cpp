@@ -1,8 +1,7 @@
 // The engine's work: the control thread's rounds of states 2, 3 and 5, the download workers and the
-// install thread. Every item is taken from a queue, fetched, and on failure put back for later or
+// extraction threads. Every item is taken from a queue, fetched, and on failure put back for later or
 // given up by the same few functions below.
 #include "install/directx_check.h"
-#include "install/extract_claims.h"
 #include "install/installer.h"
 #include "install/path_utils.h"
 #include "install/zip_file.h"
@@ -52,10 +51,11 @@ std::vector<std::string> CKrInstaller::StagedPackageParts(const InstallItem* ite
 
 void CKrInstaller::DiscardStagedPackage(const InstallItem* item)
 {
+    std::vector<std::string> paths{StagedPackagePath(item)};
     for (const std::unique_ptr<InstallItem>& piece : item->pieces)
-        CKrDownloadServer::DiscardStaged(PiecePath(piece.get()), m_layout.InfoPath(PiecePath(piece.get())));
-    const std::string staged = StagedPackagePath(item);
-    CKrDownloadServer::DiscardStaged(staged, m_layout.InfoPath(staged));
+        paths.push_back(PiecePath(piece.get()));
+    for (const std::string& path : paths)
+        CKrDownloadServer::DiscardStaged(path, m_layout.InfoPath(path));
 }
 
 int CKrInstaller::ExtractThreads() const

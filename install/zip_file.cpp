@@ -35,10 +35,9 @@ voidpf ZCALLBACK StreamOpen(voidpf, const void* filename, int mode)
 {
     if (!filename)
         return nullptr;
+    // Archives being written; reading has its own functions below.
     const char* fileMode = nullptr;
-    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ)
-        fileMode = "rb";
-    else if (mode & ZLIB_FILEFUNC_MODE_EXISTING)
+    if (mode & ZLIB_FILEFUNC_MODE_EXISTING)
         fileMode = "r+b";
     else if (mode & ZLIB_FILEFUNC_MODE_CREATE)
         fileMode = "wb";
